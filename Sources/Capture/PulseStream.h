@@ -1,0 +1,63 @@
+// A capture of system audio and microphone from the audio server. Each registered output type
+// is one record stream: type Audio reads the monitor of the default sink, type Microphone the
+// default source. Both files' timelines start when the capture starts: the first data of each
+// stream, and the first after a device switch, is preceded by the silence that lies between.
+#pragma once
+
+#include "CaptureService.h"
+#include "PulseConnection.h"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace Capture {
+
+class PulseStream : public Stream {
+public:
+    PulseStream(StreamConfiguration configuration, std::shared_ptr<StreamDelegate> delegate);
+    ~PulseStream() override;
+
+    void addStreamOutput(std::shared_ptr<StreamOutput> output, OutputType type,
+                         Dispatch::SerialQueue& queue) override;
+    QCoro::Task<> startCapture() override;
+    QCoro::Task<> stopCapture() override;
+
+private:
+    struct Tap {
+        PulseStream* owner = nullptr;
+        OutputType type = OutputType::Audio;
+        std::shared_ptr<StreamOutput> output;
+        Dispatch::SerialQueue* queue = nullptr;
+        pa_stream* stream = nullptr;
+        QString followed; // the default sink (system audio) or source (microphone) being followed
+        QString device;   // the source actually recorded
+        qint64 framesDelivered = 0;
+        bool needsAlignment = true;
+    };
+
+    void connectAll();
+    void connectTap(Tap& tap, const QString& device);
+    void disconnectTap(Tap& tap);
+    void shutdown();
+    void drainQueues();
+    AudioFormat format() const;
+
+    // On the loop's thread.
+    void deliver(Tap& tap, const void* data, std::size_t bytes);
+    void align(Tap& tap, std::size_t bytes);
+    void followDefaults();
+    void reportLost(int pulseError);
+    static void onRead(pa_stream* stream, std::size_t bytes, void* tap);
+    static void onStreamState(pa_stream* stream, void* tap);
+
+    StreamConfiguration configuration_;
+    std::shared_ptr<StreamDelegate> delegate_;
+    std::vector<std::unique_ptr<Tap>> taps_;
+    std::unique_ptr<PulseConnection> connection_;
+    pa_usec_t startedAt_ = 0;
+    std::atomic<bool> isRunning_ = false;
+    bool wasLost_ = false;
+};
+
+} // namespace Capture

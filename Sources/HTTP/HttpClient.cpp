@@ -1,0 +1,95 @@
+#include "HttpClient.h"
+
+#include "Background.h"
+#include "HttpError.h"
+
+#include <QFile>
+#include <QUrl>
+#include <curl/curl.h>
+#include <memory>
+
+namespace Http {
+
+namespace {
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+};
+
+std::size_t readBody(char* buffer, std::size_t size, std::size_t count, void* file) {
+    const qint64 read = static_cast<QFile*>(file)->read(buffer, qint64(size * count));
+    return read < 0 ? CURL_READFUNC_ABORT : std::size_t(read);
+}
+
+std::size_t collectReply(char* data, std::size_t size, std::size_t count, void* body) {
+    static_cast<QByteArray*>(body)->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+struct EasyCloser {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct ListCloser {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+} // namespace
+
+Response uploadBlocking(const UploadRequest& request) {
+    static CurlGlobal global;
+    // An address without a scheme is not completed with a guessed one.
+    const QString scheme = QUrl::fromEncoded(request.url).scheme();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        throw HttpError(HttpError::Kind::UnsupportedURL, QStringLiteral("no http or https scheme"));
+    }
+    QFile file(request.bodyFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw HttpError(HttpError::Kind::CannotReadFile, file.errorString());
+    }
+    std::unique_ptr<CURL, EasyCloser> easy(curl_easy_init());
+    std::unique_ptr<curl_slist, ListCloser> headers;
+    for (const auto& [name, value] : request.headers) {
+        const QByteArray line = name + ": " + value;
+        headers.reset(curl_slist_append(headers.release(), line.constData()));
+    }
+    Response response;
+    char errorText[CURL_ERROR_SIZE] = {};
+    CURL* handle = easy.get();
+    curl_easy_setopt(handle, CURLOPT_URL, request.url.constData());
+    curl_easy_setopt(handle, CURLOPT_POST, 1L);
+    curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.constData());
+    curl_easy_setopt(handle, CURLOPT_READFUNCTION, &readBody);
+    curl_easy_setopt(handle, CURLOPT_READDATA, &file);
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(file.size()));
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &collectReply);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response.body);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, long(request.idleTimeoutSeconds));
+    // Idle, not total: a long upload may take as long as it needs while bytes keep moving. The
+    // wait for the server's answer after the last byte counts as idle time too.
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, long(request.idleTimeoutSeconds));
+    curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
+    curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024L * 1024L);
+    const CURLcode result = curl_easy_perform(handle);
+    if (result != CURLE_OK) {
+        const QString reason = QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(result));
+        throw HttpError::fromCurl(result, reason);
+    }
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    response.statusCode = int(status);
+    return response;
+}
+
+QCoro::Task<Response> upload(UploadRequest request) {
+    co_return co_await Dispatch::runInBackground([request = std::move(request)] { return uploadBlocking(request); });
+}
+
+} // namespace Http

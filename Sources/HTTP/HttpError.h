@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+namespace Http {
+
+// A transfer that did not end in an HTTP response. what() is the Russian description, with
+// curl's own reason in brackets.
+class HttpError : public std::runtime_error {
+public:
+    enum class Kind { CannotConnect, HostNotFound, TimedOut, SecureConnectionFailed, UnsupportedURL, CannotReadFile, Other };
+    HttpError(Kind kind, const QString& reason);
+
+    Kind kind() const { return kind_; }
+    static HttpError fromCurl(int curlCode, const QString& reason);
+
+private:
+    Kind kind_;
+};
+
+} // namespace Http

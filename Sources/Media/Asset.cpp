@@ -1,0 +1,89 @@
+#include "Asset.h"
+
+#include "AvHandles.h"
+#include "Background.h"
+#include "MediaError.h"
+
+#include <QFile>
+
+namespace Media {
+
+namespace av {
+
+Input openInput(const QString& path) {
+    AVFormatContext* raw = nullptr;
+    const QByteArray native = QFile::encodeName(path);
+    int result = avformat_open_input(&raw, native.constData(), nullptr, nullptr);
+    if (result < 0) {
+        throw MediaError::fromAv(MediaError::Kind::CannotOpen, result);
+    }
+    Input input(raw);
+    result = avformat_find_stream_info(input.get(), nullptr);
+    if (result < 0) {
+        throw MediaError::fromAv(MediaError::Kind::CannotRead, result);
+    }
+    return input;
+}
+
+} // namespace av
+
+namespace {
+
+// Samples of one stream, by counting its packets when the container does not say.
+qint64 countedSamples(const QString& path, int streamIndex) {
+    av::Input input = av::openInput(path);
+    av::Packet packet(av_packet_alloc());
+    const AVStream* stream = input->streams[streamIndex];
+    qint64 total = 0;
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == streamIndex) {
+            total += packet->duration;
+        }
+        av_packet_unref(packet.get());
+    }
+    return av_rescale_q(total, stream->time_base, AVRational{1, stream->codecpar->sample_rate});
+}
+
+} // namespace
+
+QList<AssetTrack> Asset::audioTracks() const {
+    av::Input input = av::openInput(path_);
+    QList<AssetTrack> tracks;
+    for (unsigned index = 0; index < input->nb_streams; ++index) {
+        const AVCodecParameters* parameters = input->streams[index]->codecpar;
+        if (parameters->codec_type == AVMEDIA_TYPE_AUDIO) {
+            tracks.append({path_, int(index), parameters->sample_rate, parameters->ch_layout.nb_channels});
+        }
+    }
+    return tracks;
+}
+
+MediaTime Asset::duration() const {
+    av::Input input = av::openInput(path_);
+    MediaTime longest = MediaTime::zero();
+    for (unsigned index = 0; index < input->nb_streams; ++index) {
+        const AVStream* stream = input->streams[index];
+        const int rate = stream->codecpar->sample_rate;
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO || rate <= 0) {
+            continue;
+        }
+        const qint64 samples = stream->duration != AV_NOPTS_VALUE
+                                   ? av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate})
+                                   : countedSamples(path_, int(index));
+        const MediaTime length{samples, rate, true};
+        if (length.seconds() > longest.seconds()) {
+            longest = length;
+        }
+    }
+    return longest;
+}
+
+QCoro::Task<QList<AssetTrack>> Asset::loadAudioTracks() const {
+    co_return co_await Dispatch::runInBackground([path = path_] { return Asset(path).audioTracks(); });
+}
+
+QCoro::Task<MediaTime> Asset::loadDuration() const {
+    co_return co_await Dispatch::runInBackground([path = path_] { return Asset(path).duration(); });
+}
+
+} // namespace Media

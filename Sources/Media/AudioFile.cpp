@@ -1,0 +1,107 @@
+#include "AudioFile.h"
+
+#include "MediaError.h"
+
+#include <QFile>
+#include <vector>
+
+namespace Media {
+
+int PcmFormat::bytesPerSample() const {
+    switch (sampleType) {
+    case SampleType::Int16:
+        return 2;
+    case SampleType::Int32:
+    case SampleType::Float32:
+        return 4;
+    case SampleType::Float64:
+        return 8;
+    }
+    return 4;
+}
+
+namespace {
+
+int subtypeOf(PcmFormat::SampleType type) {
+    switch (type) {
+    case PcmFormat::SampleType::Int16:
+        return SF_FORMAT_PCM_16;
+    case PcmFormat::SampleType::Int32:
+        return SF_FORMAT_PCM_32;
+    case PcmFormat::SampleType::Float32:
+        return SF_FORMAT_FLOAT;
+    case PcmFormat::SampleType::Float64:
+        return SF_FORMAT_DOUBLE;
+    }
+    return SF_FORMAT_FLOAT;
+}
+
+} // namespace
+
+AudioFile::AudioFile(const QString& path, const PcmFormat& format) : format_(format) {
+    if (format.channelCount <= 0 || format.sampleRate <= 0) {
+        throw MediaError(MediaError::Kind::Unsupported);
+    }
+    SF_INFO info{};
+    info.samplerate = int(format.sampleRate);
+    info.channels = format.channelCount;
+    info.format = SF_FORMAT_CAF | subtypeOf(format.sampleType);
+    const QByteArray native = QFile::encodeName(path);
+    file_ = sf_open(native.constData(), SFM_WRITE, &info);
+    if (!file_) {
+        throw MediaError(MediaError::Kind::CannotWrite, QString::fromUtf8(sf_strerror(nullptr)));
+    }
+    sf_command(file_, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
+}
+
+AudioFile::~AudioFile() { sf_close(file_); }
+
+sf_count_t AudioFile::writeInterleaved(const void* data, sf_count_t frames) {
+    switch (format_.sampleType) {
+    case PcmFormat::SampleType::Int16:
+        return sf_writef_short(file_, static_cast<const short*>(data), frames);
+    case PcmFormat::SampleType::Int32:
+        return sf_writef_int(file_, static_cast<const int*>(data), frames);
+    case PcmFormat::SampleType::Float32:
+        return sf_writef_float(file_, static_cast<const float*>(data), frames);
+    case PcmFormat::SampleType::Float64:
+        return sf_writef_double(file_, static_cast<const double*>(data), frames);
+    }
+    return 0;
+}
+
+void AudioFile::write(const PcmFormat& format, const QList<const void*>& blocks, qint64 frames) {
+    const int expectedBlocks = format.isInterleaved ? 1 : format.channelCount;
+    if (format != format_ || blocks.size() != expectedBlocks) {
+        throw MediaError(MediaError::Kind::Unsupported);
+    }
+    if (frames <= 0) {
+        return;
+    }
+    sf_count_t written = 0;
+    if (format_.isInterleaved) {
+        written = writeInterleaved(blocks.front(), frames);
+    } else {
+        // libsndfile takes interleaved frames: lay the planes side by side, a slice at a time.
+        const int width = format_.bytesPerSample();
+        const int channels = format_.channelCount;
+        constexpr qint64 kSlice = 4096;
+        std::vector<char> slice(std::size_t(kSlice * channels * width));
+        for (qint64 start = 0; start < frames; start += kSlice) {
+            const qint64 count = std::min(kSlice, frames - start);
+            for (qint64 frame = 0; frame < count; ++frame) {
+                for (int channel = 0; channel < channels; ++channel) {
+                    const char* source = static_cast<const char*>(blocks[channel]) + (start + frame) * width;
+                    std::copy_n(source, width, slice.data() + (frame * channels + channel) * width);
+                }
+            }
+            written += writeInterleaved(slice.data(), count);
+        }
+    }
+    framesWritten_ += written;
+    if (written != frames) {
+        throw MediaError(MediaError::Kind::CannotWrite, QString::fromUtf8(sf_strerror(file_)));
+    }
+}
+
+} // namespace Media

@@ -1,0 +1,46 @@
+// A CAF work file of linear PCM, written as it arrives (libsndfile). The header is brought up to
+// date after every write, so a file cut off by a crash still describes all audio written so far.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <cstddef>
+#include <sndfile.h>
+
+namespace Media {
+
+struct PcmFormat {
+    enum class SampleType { Int16, Int32, Float32, Float64 };
+    double sampleRate = 48000;
+    int channelCount = 2;
+    SampleType sampleType = SampleType::Float32;
+    bool isInterleaved = true;
+
+    int bytesPerSample() const;
+    bool operator==(const PcmFormat&) const = default;
+};
+
+class AudioFile {
+public:
+    // Creates (or replaces) the file; throws MediaError.
+    AudioFile(const QString& path, const PcmFormat& format);
+    ~AudioFile();
+    AudioFile(const AudioFile&) = delete;
+    AudioFile& operator=(const AudioFile&) = delete;
+
+    const PcmFormat& format() const { return format_; }
+    qint64 framesWritten() const { return framesWritten_; }
+
+    // Appends `frames` frames given as one interleaved block, or one block per channel. Throws
+    // MediaError when the data is not in the file's format or cannot be written.
+    void write(const PcmFormat& format, const QList<const void*>& blocks, qint64 frames);
+
+private:
+    sf_count_t writeInterleaved(const void* data, sf_count_t frames);
+
+    SNDFILE* file_ = nullptr;
+    PcmFormat format_;
+    qint64 framesWritten_ = 0;
+};
+
+} // namespace Media

@@ -1,0 +1,51 @@
+// Exports a composition to one MPEG-4 audio file with AAC-LC, 48 kHz stereo, 128 kb/s (the
+// usual M4A values: speech and music at meeting quality in about 1 MB a minute).
+//
+// Long timelines are cut into one segment per core; each segment is encoded in its own thread,
+// its encoder started a warm-up of 20 s before the cut so that it has settled by then, and the
+// packets are spliced at frame boundaries into one stream. Every thread renders the mix from
+// the start (decoding is cheap next to encoding), so all of them see exactly the same samples
+// and limiter state. Later segments spool their packets to a temporary file until their turn.
+#pragma once
+
+#include "Composition.h"
+
+#include <QCoroTask>
+#include <QString>
+#include <atomic>
+#include <memory>
+
+namespace Media {
+
+class ExportSession {
+public:
+    enum class Preset { AppleM4A };
+    enum class FileType { AppleM4A };
+
+    struct Options {
+        int segments = 0;              // 0: one per core for long timelines, else one
+        qint64 warmupFrames = 20 * 48000;
+        QString coder = QStringLiteral("fast"); // the encoder's "aac_coder"
+        int bitRate = 128000;
+    };
+
+    // Null when the preset cannot be applied (a composition with no audio).
+    static std::unique_ptr<ExportSession> create(const Composition& composition, Preset preset);
+
+    Options& options() { return options_; }
+    // Completes once the file is fully written. Throws MediaError (Cancelled when cancelled).
+    QCoro::Task<> exportTo(QString path, FileType fileType);
+    void cancel() { isCancelled_->store(true); }
+
+    // Blocking; for pool threads and benchmarks.
+    void exportBlocking(const QString& path);
+
+private:
+    explicit ExportSession(const Composition& composition) : composition_(composition) {}
+
+    Composition composition_;
+    Options options_;
+    std::shared_ptr<std::atomic<bool>> isCancelled_ = std::make_shared<std::atomic<bool>>(false);
+};
+
+} // namespace Media

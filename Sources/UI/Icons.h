@@ -1,0 +1,16 @@
+// The app's symbols, drawn as small SVGs in one colour so they stay easy to tell apart at 16-22 px:
+// "waveform.circle", "record.circle.fill", "record.circle", "stop.circle.fill", "gearshape".
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QString>
+
+namespace UI {
+
+// An empty icon for an unknown name. `color` paints the symbol's lines.
+QIcon symbolIcon(const QString& name, const QColor& color);
+// The SVG source of a symbol, for installing it as a themed icon.
+QByteArray symbolSvg(const QString& name, const QColor& color);
+
+} // namespace UI

@@ -1,0 +1,77 @@
+#include "PanelWindow.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace UI {
+
+PanelWindow::PanelWindow(QWidget* content, bool hasTray) : hasTray_(hasTray) {
+    setWindowTitle(QStringLiteral("Велмор"));
+    if (hasTray) {
+        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(content);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QPoint PanelWindow::placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer,
+                              const QRect& available) {
+    QPoint origin;
+    if (iconGeometry.isValid() && !iconGeometry.isEmpty()) {
+        // Below the icon when it sits in a top bar, above it when at the bottom.
+        origin = QPoint(iconGeometry.center().x() - panel.width() / 2, iconGeometry.bottom() + 4);
+        if (iconGeometry.center().y() > available.center().y()) {
+            origin.setY(iconGeometry.top() - panel.height() - 4);
+        }
+    } else {
+        origin = QPoint(pointer.x() - panel.width() / 2, pointer.y() + 8);
+        if (pointer.y() > available.center().y()) {
+            origin.setY(pointer.y() - panel.height() - 8);
+        }
+    }
+    origin.setX(std::clamp(origin.x(), available.left(), std::max(available.left(), available.right() - panel.width())));
+    origin.setY(std::clamp(origin.y(), available.top(), std::max(available.top(), available.bottom() - panel.height())));
+    return origin;
+}
+
+void PanelWindow::showAnchored(const QRect& iconGeometry) {
+    adjustSize();
+    const QPoint pointer = QCursor::pos();
+    QScreen* screen = QGuiApplication::screenAt(iconGeometry.isValid() ? iconGeometry.center() : pointer);
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (hasTray_ && screen) {
+        move(placement(sizeHint(), iconGeometry, pointer, screen->availableGeometry()));
+    }
+    show();
+    raise();
+    activateWindow();
+    // Typing goes to the panel's first field at once.
+    if (QWidget* first = nextInFocusChain(); first && first != this) {
+        focusNextChild();
+    }
+}
+
+void PanelWindow::toggle(const QRect& iconGeometry) {
+    if (isVisible()) {
+        hide();
+    } else {
+        showAnchored(iconGeometry);
+    }
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace UI

@@ -1,0 +1,30 @@
+// The window the tray icon opens: frameless, next to the icon and kept on screen, or at the
+// pointer when the tray tells no icon position. Escape and a second click close it. Where the
+// desktop has no tray it is a small normal window instead, so the app is never invisible.
+#pragma once
+
+#include <QRect>
+#include <QWidget>
+
+namespace UI {
+
+class PanelWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    PanelWindow(QWidget* content, bool hasTray);
+
+    // Shows the panel anchored to `iconGeometry` (empty: at the pointer), or hides it if shown.
+    void toggle(const QRect& iconGeometry);
+    void showAnchored(const QRect& iconGeometry);
+    // Where the panel goes for an icon at `iconGeometry` on a screen of `available` size.
+    static QPoint placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer, const QRect& available);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool hasTray_;
+};
+
+} // namespace UI

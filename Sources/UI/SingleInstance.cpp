@@ -1,0 +1,34 @@
+#include "SingleInstance.h"
+
+#include <QLocalSocket>
+
+namespace UI {
+
+SingleInstance::SingleInstance(const QString& name, QObject* parent) : QObject(parent), name_(name) {
+    connect(&server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = server_.nextPendingConnection()) {
+            socket->deleteLater();
+            emit showRequested();
+        }
+    });
+}
+
+bool SingleInstance::askRunningInstanceToShow() {
+    QLocalSocket socket;
+    socket.connectToServer(name_);
+    if (!socket.waitForConnected(1000)) {
+        return false;
+    }
+    socket.write("show\n");
+    socket.waitForBytesWritten(1000);
+    return true;
+}
+
+void SingleInstance::listen() {
+    // A socket left by a crashed instance would keep us from listening.
+    QLocalServer::removeServer(name_);
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    server_.listen(name_);
+}
+
+} // namespace UI

@@ -1,0 +1,55 @@
+// The panel: the recorder's state, the two settings and the meeting title, the start and
+// stop-and-send buttons, the links and the quit button. It holds no logic beyond its show, hide
+// and enable rules; it re-reads everything after each change the recorder announces.
+#pragma once
+
+#include "Settings.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+class Recorder;
+
+class PanelView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PanelView(Recorder* recorder, QWidget* parent = nullptr);
+
+    bool showSettings() const { return showSettings_; }
+    // The address the footer link opens: the typed server address, or the default when it does not parse.
+    static QUrl footerAddress(const QString& serverURL);
+
+public slots:
+    void refresh();
+
+private:
+    void build();
+    void triggerMainButton();
+    void startRecording();
+    void stopAndSend();
+
+    QPointer<Recorder> recorder_;
+    Preferences::Settings settings_;
+    bool showSettings_ = false;
+
+    QToolButton* gearButton_ = nullptr;
+    QWidget* settingsSection_ = nullptr;
+    QWidget* settingsDivider_ = nullptr;
+    QLineEdit* serverField_ = nullptr;
+    QLineEdit* keyField_ = nullptr;
+    QLabel* keyWarning_ = nullptr;
+    QLineEdit* titleField_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QWidget* recordingDot_ = nullptr;
+    QLabel* elapsedLabel_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    QLabel* meetingLink_ = nullptr;
+    QLabel* footerLink_ = nullptr;
+    QToolButton* quitButton_ = nullptr;
+};

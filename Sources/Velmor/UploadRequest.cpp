@@ -1,0 +1,101 @@
+#include "UploadRequest.h"
+
+#include "DateStamps.h"
+#include "VelmorError.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+
+namespace {
+
+QByteArray queryItem(const char* name, const QString& value) {
+    // Everything but the unreserved characters is encoded, "+" too: left raw, servers read it as a space.
+    return QByteArray(name) + '=' + QUrl::toPercentEncoding(value);
+}
+
+bool hasControlCharacter(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+}
+
+} // namespace
+
+JsonError::JsonError(const QString& reason)
+    : std::runtime_error(
+          (QStringLiteral("Не удалось прочитать данные, так как они имеют неверный формат (") + reason + ')')
+              .toStdString()) {}
+
+QString baseAddress(const QString& server) {
+    qsizetype first = 0;
+    qsizetype last = server.size();
+    const auto trimmed = [](QChar c) { return c == u'/' || c == u' '; };
+    while (first < last && trimmed(server[first])) {
+        ++first;
+    }
+    while (last > first && trimmed(server[last - 1])) {
+        --last;
+    }
+    return server.mid(first, last - first);
+}
+
+Http::UploadRequest makeUploadRequest(const QString& file, const QString& server, const QString& apiKey,
+                                      const QString& title, int idleTimeoutSeconds) {
+    if (apiKey.isEmpty()) {
+        throw VelmorError(QStringLiteral("Не задан ключ API — откройте настройки виджета"));
+    }
+    // Sent raw, a line break in the key would start a header of its own.
+    if (hasControlCharacter(apiKey)) {
+        throw VelmorError(QStringLiteral("Ключ API содержит недопустимые символы — скопируйте его заново"));
+    }
+    const QString base = baseAddress(server);
+    const QUrl endpoint(base + QStringLiteral("/api/transcribe"), QUrl::StrictMode);
+    if (!endpoint.isValid()) {
+        throw VelmorError(QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
+    }
+    const QString date = dateOnly().string(QDateTime::currentDateTime());
+    const QString name = QStringLiteral("Запись ") + fileStamp().string(QDateTime::currentDateTime()) + QStringLiteral(".m4a");
+    const QString sentTitle =
+        title.isEmpty() ? QStringLiteral("Звонок ") + humanStamp().string(QDateTime::currentDateTime()) : title;
+
+    Http::UploadRequest request;
+    request.url = endpoint.toEncoded() + '?' + queryItem("name", name) + '&' + queryItem("title", sentTitle) + '&' +
+                  queryItem("date", date);
+    request.headers = {{"Content-Type", "audio/mp4"}, {"X-Api-Key", apiKey.toUtf8()}};
+    request.bodyFile = file;
+    request.idleTimeoutSeconds = idleTimeoutSeconds;
+    return request;
+}
+
+QUrl meetingPage(const QString& base, const Http::Response& response) {
+    if (response.statusCode == 0) {
+        throw VelmorError(QStringLiteral("Нет ответа от сервера"));
+    }
+    if (response.statusCode < 200 || response.statusCode > 299) {
+        const QJsonDocument reply = QJsonDocument::fromJson(response.body);
+        const QJsonValue error = reply.isObject() ? reply.object().value(QStringLiteral("error")) : QJsonValue();
+        if (error.isString()) {
+            throw VelmorError(error.toString());
+        }
+        throw VelmorError(QStringLiteral("Сервер ответил ") + QString::number(response.statusCode));
+    }
+    QJsonParseError parseError{};
+    const QJsonDocument reply = QJsonDocument::fromJson(response.body, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        throw JsonError(parseError.errorString());
+    }
+    if (!reply.isObject() && !reply.isArray()) {
+        throw JsonError(QStringLiteral("top level is not an object or an array"));
+    }
+    const QJsonValue id = reply.object().value(QStringLiteral("meeting")).toObject().value(QStringLiteral("id"));
+    const QUrl page(base + QStringLiteral("/m/") + (id.isString() ? id.toString() : QString()));
+    if (!page.isValid()) {
+        throw VelmorError(QStringLiteral("Сервер вернул неверный адрес встречи"));
+    }
+    return page;
+}
+
+QCoro::Task<QUrl> sendRecording(QString file, QString server, QString apiKey, QString title, int idleTimeoutSeconds) {
+    Http::UploadRequest request = makeUploadRequest(file, server, apiKey, title, idleTimeoutSeconds);
+    const Http::Response response = co_await Http::upload(std::move(request));
+    co_return meetingPage(baseAddress(server), response);
+}

@@ -1,0 +1,28 @@
+// The wire format of a send: one POST of the file's bytes to <server>/api/transcribe with the
+// name, title and date in the query and the key in a header; the reply's meeting id becomes the
+// address of the meeting's page.
+#pragma once
+
+#include "HttpClient.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QString>
+#include <QUrl>
+
+// Throws VelmorError for the failures the server or the settings cause, and passes the HTTP
+// layer's and the JSON parser's errors on unchanged.
+QCoro::Task<QUrl> sendRecording(QString file, QString server, QString apiKey, QString title, int idleTimeoutSeconds);
+
+// The server address without leading and trailing "/" and " ".
+QString baseAddress(const QString& server);
+// Throws VelmorError when the key is empty or holds control characters, or no URL can be formed.
+Http::UploadRequest makeUploadRequest(const QString& file, const QString& server, const QString& apiKey,
+                                      const QString& title, int idleTimeoutSeconds);
+// Throws VelmorError for a failure status, JsonError for a success body that is not JSON.
+QUrl meetingPage(const QString& base, const Http::Response& response);
+
+class JsonError : public std::runtime_error {
+public:
+    explicit JsonError(const QString& reason);
+};

@@ -1,0 +1,23 @@
+#include "SingleInstance.h"
+#include "VelmorApp.h"
+
+#include <QApplication>
+#include <unistd.h>
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Velmor"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Велмор"));
+    QApplication::setDesktopFileName(QStringLiteral(VELMOR_APP_ID));
+    // Living in the tray, closing the panel must not end the process.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    UI::SingleInstance instance(QStringLiteral("velmor-") + QString::number(::getuid()));
+    if (instance.askRunningInstanceToShow()) {
+        return 0;
+    }
+    VelmorApp app;
+    QObject::connect(&instance, &UI::SingleInstance::showRequested, &app, &VelmorApp::showPanel);
+    instance.listen();
+    return application.exec();
+}

@@ -1,0 +1,46 @@
+"""Owns org.freedesktop.Notifications on the private session bus and appends each notification
+it receives to a JSON-lines log, so the tests can see what the app posted."""
+import json
+import sys
+
+import dbus
+import dbus.service
+from dbus.mainloop.glib import DBusGMainLoop
+from gi.repository import GLib
+
+LOG = sys.argv[1]
+
+
+class Receiver(dbus.service.Object):
+    def __init__(self, bus):
+        super().__init__(bus, "/org/freedesktop/Notifications")
+        self.next_id = 1
+
+    @dbus.service.method("org.freedesktop.Notifications", in_signature="", out_signature="as")
+    def GetCapabilities(self):
+        return ["body", "body-markup"]
+
+    @dbus.service.method("org.freedesktop.Notifications", in_signature="susssasa{sv}i", out_signature="u")
+    def Notify(self, app_name, replaces_id, app_icon, summary, body, actions, hints, timeout):
+        entry = {
+            "app_name": str(app_name), "replaces_id": int(replaces_id), "app_icon": str(app_icon),
+            "summary": str(summary), "body": str(body),
+            "hints": {str(k): str(v) for k, v in hints.items()}, "id": self.next_id,
+        }
+        with open(LOG, "a", encoding="utf-8") as log:
+            log.write(json.dumps(entry, ensure_ascii=False) + "\n")
+        self.next_id += 1
+        return entry["id"]
+
+    @dbus.service.method("org.freedesktop.Notifications", in_signature="", out_signature="ssss")
+    def GetServerInformation(self):
+        return ("test-receiver", "velmor-tests", "1", "1.2")
+
+
+DBusGMainLoop(set_as_default=True)
+bus = dbus.SessionBus()
+name = dbus.service.BusName("org.freedesktop.Notifications", bus)
+receiver = Receiver(bus)
+open(LOG, "a").close()
+open(LOG + ".ready", "w").close()
+GLib.MainLoop().run()

@@ -1,0 +1,19 @@
+# One QtTest program per area, registered with CTest. Tests that need the private
+# audio server, D-Bus bus or HTTP receiver get them from Tests/support/with-services.
+function(velmor_add_test name)
+    cmake_parse_arguments(ARG "SERVICES" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/Tests/support)
+    if(ARG_SERVICES)
+        add_test(NAME ${name}
+                 COMMAND ${PROJECT_SOURCE_DIR}/Tests/support/with-services $<TARGET_FILE:${name}>)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+    endif()
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELMOR_RECEIVER=$<TARGET_FILE:velmor-receiver>")
+endfunction()
