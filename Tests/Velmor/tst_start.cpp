@@ -1,0 +1,178 @@
+#include "FakeCapture.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+namespace {
+
+const QString kSuffix =
+    QStringLiteral(". Проверьте Системные настройки → Конфиденциальность → Запись экрана и системного звука.");
+
+QStringList workDirs(const QTemporaryDir& tmp) {
+    return QDir(tmp.path()).entryList({QStringLiteral("velmor-*")}, QDir::Dirs);
+}
+
+} // namespace
+
+class StartTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> tmp_;
+
+private slots:
+    void init() {
+        tmp_ = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/velmor-start-test-XXXXXX"));
+        qputenv("TMPDIR", tmp_->path().toUtf8());
+    }
+
+    void successfulStartRecordsAndTicks() {
+        auto service = std::make_shared<FakeCaptureService>();
+        Recorder recorder(service);
+        QStringList statuses;
+        connect(&recorder, &Recorder::objectWillChange, this, [&] { statuses.append(recorder.status()); });
+        QCoro::waitFor(recorder.start());
+        QVERIFY(recorder.isRecording());
+        QVERIFY(!recorder.isBusy());
+        QCOMPARE(recorder.status(), QStringLiteral("Идёт запись. Говорите как обычно."));
+        QVERIFY(statuses.contains(QStringLiteral("Запрашиваем доступ…")));
+        QCOMPARE(service->outputsAdded,
+                 (QList<Capture::OutputType>{Capture::OutputType::Audio, Capture::OutputType::Microphone}));
+        const Capture::StreamConfiguration& c = service->lastConfiguration;
+        QVERIFY(c.capturesAudio && c.excludesCurrentProcessAudio && c.captureMicrophone && !c.showsCursor);
+        QCOMPARE(c.sampleRate, 48000);
+        QCOMPARE(c.channelCount, 2);
+        QCOMPARE(c.width, 2);
+        QCOMPARE(c.minimumFrameInterval.value, 1);
+
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        QVERIFY(QFileInfo(dir).isDir());
+        QVERIFY(QFileInfo(dir).fileName().contains(QRegularExpression(
+            QStringLiteral("^velmor-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))));
+        struct stat info{};
+        QCOMPARE(::stat(QFile::encodeName(dir).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+        QVERIFY(RecorderTestAccess::stream(recorder) && RecorderTestAccess::writer(recorder));
+        QCOMPARE(recorder.elapsedText(), QStringLiteral("00:00"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.elapsedText(), QStringLiteral("00:01"), 2500);
+
+        // A second start while recording changes nothing.
+        const int before = service->streamsMade;
+        statuses.clear();
+        QCoro::waitFor(recorder.start());
+        QCOMPARE(service->streamsMade, before);
+        QVERIFY(statuses.isEmpty());
+    }
+
+    void startWhileBusyChangesNothing() {
+        auto service = std::make_shared<FakeCaptureService>();
+        Recorder recorder(service);
+        recorder.isBusy = true;
+        recorder.status = QStringLiteral("занят");
+        QCoro::waitFor(recorder.start());
+        QCOMPARE(recorder.status(), QStringLiteral("занят"));
+        QCOMPARE(service->streamsMade, 0);
+    }
+
+    void failuresBeforeTheDirectoryLeaveNoDirectory_data() {
+        QTest::addColumn<bool>("noDisplay");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("no display") << true << "Нет экрана для захвата";
+        QTest::newRow("query error") << false << "Не удалось подключиться к аудиосерверу (test)";
+    }
+    void failuresBeforeTheDirectoryLeaveNoDirectory() {
+        QFETCH(bool, noDisplay);
+        QFETCH(QString, description);
+        auto service = std::make_shared<FakeCaptureService>();
+        service->displayCount = noDisplay ? 0 : 1;
+        service->failQuery = !noDisplay;
+        Recorder recorder(service);
+        QCoro::waitFor(recorder.start());
+        QCOMPARE(recorder.status(), QStringLiteral("Не удалось начать: ") + description + kSuffix);
+        QVERIFY(!recorder.isBusy());
+        QVERIFY(!recorder.isRecording());
+        QVERIFY(!RecorderTestAccess::workDir(recorder));
+        QVERIFY(workDirs(*tmp_).isEmpty());
+    }
+
+    void failuresAfterTheDirectoryKeepItEmpty_data() {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("audio output") << 0;
+        QTest::newRow("microphone output") << 1;
+        QTest::newRow("start") << 2;
+    }
+    void failuresAfterTheDirectoryKeepItEmpty() {
+        QFETCH(int, fault);
+        auto service = std::make_shared<FakeCaptureService>();
+        if (fault == 0) {
+            service->failAddOutput = Capture::OutputType::Audio;
+        } else if (fault == 1) {
+            service->failAddOutput = Capture::OutputType::Microphone;
+        } else {
+            service->failStart = true;
+        }
+        Recorder recorder(service);
+        QCoro::waitFor(recorder.start());
+        QVERIFY(recorder.status().startsWith(QStringLiteral("Не удалось начать: ")));
+        QVERIFY(recorder.status().endsWith(kSuffix));
+        QVERIFY(!recorder.isBusy() && !recorder.isRecording());
+        QVERIFY(!RecorderTestAccess::stream(recorder));
+        QVERIFY(!RecorderTestAccess::writer(recorder));
+        QVERIFY(!RecorderTestAccess::startedAt(recorder));
+        QVERIFY(!RecorderTestAccess::timer(recorder));
+        QCOMPARE(service->outputsAdded.size(), fault);
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        QVERIFY(QFileInfo(dir).isDir());
+        QVERIFY(QDir(dir).isEmpty());
+    }
+
+    void twoStartsGetTwoDirectories() {
+        auto service = std::make_shared<FakeCaptureService>();
+        service->failStart = true;
+        Recorder recorder(service);
+        QCoro::waitFor(recorder.start());
+        QCoro::waitFor(recorder.start());
+        QCOMPARE(workDirs(*tmp_).size(), 2);
+    }
+
+    void interruptionEndsTheRecordingFromAnotherThread() {
+        auto service = std::make_shared<FakeCaptureService>();
+        Recorder recorder(service);
+        QCoro::waitFor(recorder.start());
+        std::thread serviceThread([&] {
+            service->lastDelegate->streamDidStopWithError(
+                *RecorderTestAccess::stream(recorder),
+                std::make_exception_ptr(Capture::CaptureError(Capture::CaptureError::Kind::ConnectionTerminated)));
+        });
+        serviceThread.join();
+        QVERIFY(recorder.isRecording()); // only scheduled so far
+        QTRY_VERIFY(!recorder.isRecording());
+        QCOMPARE(recorder.status(), QStringLiteral("Запись прервана: Соединение с аудиосервером прервано"));
+        QVERIFY(!recorder.isBusy());
+        // Not sent: stop-and-send turns an interrupted recording away.
+        QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
+        QCOMPARE(recorder.status(), QStringLiteral("Запись прервана: Соединение с аудиосервером прервано"));
+        QCOMPARE(service->stopsCalled, 0);
+    }
+
+    void interruptionAfterTheRecorderIsGoneDoesNothing() {
+        auto service = std::make_shared<FakeCaptureService>();
+        auto recorder = std::make_unique<Recorder>(service);
+        QCoro::waitFor(recorder->start());
+        auto writer = service->lastDelegate;
+        recorder.reset();
+        struct Dummy : Capture::Stream {
+            void addStreamOutput(std::shared_ptr<Capture::StreamOutput>, Capture::OutputType, Dispatch::SerialQueue&) override {}
+            QCoro::Task<> startCapture() override { co_return; }
+            QCoro::Task<> stopCapture() override { co_return; }
+        } dummy;
+        writer->streamDidStopWithError(dummy, std::make_exception_ptr(std::runtime_error("gone")));
+        QTest::qWait(50); // the scheduled task runs and finds no recorder
+        QVERIFY(true);
+    }
+};
+
+QTEST_MAIN(StartTest)
+#include "tst_start.moc"

@@ -1,0 +1,172 @@
+#include "CaptureWriter.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const Capture::AudioFormat kStereo{48000, 2, Capture::SampleType::Float32, true};
+
+Capture::SampleBuffer constant(float value, qint64 frames, Capture::AudioFormat format = kStereo) {
+    std::vector<float> samples(std::size_t(frames * format.channelCount), value);
+    return Capture::SampleBuffer(format, QByteArray(reinterpret_cast<const char*>(samples.data()),
+                                                    qsizetype(samples.size() * sizeof(float))));
+}
+
+struct NoStream : Capture::Stream {
+    void addStreamOutput(std::shared_ptr<Capture::StreamOutput>, Capture::OutputType, Dispatch::SerialQueue&) override {}
+    QCoro::Task<> startCapture() override { co_return; }
+    QCoro::Task<> stopCapture() override { co_return; }
+};
+
+qint64 framesIn(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file) {
+        return -1;
+    }
+    sf_close(file);
+    return info.frames;
+}
+
+} // namespace
+
+class CaptureWriterTest : public QObject {
+    Q_OBJECT
+
+    NoStream stream_;
+
+private slots:
+    void eachSourceGoesToItsOwnFile() {
+        QTemporaryDir dir;
+        CaptureWriter writer(dir.path());
+        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        writer.stream(stream_, constant(0.25f, 960), Capture::OutputType::Microphone);
+        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        writer.stream(stream_, constant(0.9f, 480), Capture::OutputType::Screen);
+        writer.systemFile.reset();
+        writer.micFile.reset();
+        QCOMPARE(framesIn(dir.filePath("system.caf")), 960);
+        QCOMPARE(framesIn(dir.filePath("mic.caf")), 960);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+        const TestSupport::Pcm mic = TestSupport::decode(dir.filePath("mic.caf"));
+        QCOMPARE(mic.left.front(), 0.25f);
+    }
+
+    void unusableBuffersCreateNoFile() {
+        QTemporaryDir dir;
+        CaptureWriter writer(dir.path());
+        Capture::SampleBuffer invalid = constant(0.5f, 480);
+        invalid.setValid(false);
+        Capture::SampleBuffer formatless = constant(0.5f, 480);
+        formatless.setFormatDescription(std::nullopt);
+        writer.stream(stream_, invalid, Capture::OutputType::Audio);
+        writer.stream(stream_, formatless, Capture::OutputType::Microphone);
+        QVERIFY(!writer.systemFile);
+        QVERIFY(!writer.micFile);
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    void failedCreationIsRetriedByTheNextBuffer() {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath("not-yet");
+        CaptureWriter writer(missing);
+        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        QVERIFY(!writer.systemFile);
+        QDir().mkpath(missing);
+        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        QVERIFY(writer.systemFile);
+        QCOMPARE(writer.systemFile->framesWritten(), 480);
+    }
+
+    void freshFileWhoseFirstWriteFailsIsDroppedAndMadeAnew() {
+        QTemporaryDir dir;
+        CaptureWriter writer(dir.path());
+        writer.stream(stream_, Capture::SampleBuffer::withUnreachableData(kStereo), Capture::OutputType::Microphone);
+        QVERIFY(!writer.micFile);
+        writer.stream(stream_, constant(0.5f, 300), Capture::OutputType::Microphone);
+        QVERIFY(writer.micFile);
+        writer.micFile.reset();
+        QCOMPARE(framesIn(dir.filePath("mic.caf")), 300);
+    }
+
+    void openFileSurvivesAFailedWriteAndTakesTheNextBuffers() {
+        QTemporaryDir dir;
+        CaptureWriter writer(dir.path());
+        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        Media::AudioFile* opened = writer.systemFile.get();
+        // A buffer of another format is not accepted by the file: dropped, the file stays.
+        writer.stream(stream_, constant(0.5f, 480, {44100, 1, Capture::SampleType::Int16, true}),
+                      Capture::OutputType::Audio);
+        writer.stream(stream_, Capture::SampleBuffer::withUnreachableData(kStereo), Capture::OutputType::Audio);
+        QCOMPARE(writer.systemFile.get(), opened);
+        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        writer.systemFile.reset();
+        QCOMPARE(framesIn(dir.filePath("system.caf")), 960);
+    }
+
+    void planarBuffersAreWrittenInterleaved() {
+        QTemporaryDir dir;
+        CaptureWriter writer(dir.path());
+        const Capture::AudioFormat planar{48000, 2, Capture::SampleType::Float32, false};
+        std::vector<float> planes(960);
+        std::fill_n(planes.begin(), 480, 0.1f);
+        std::fill_n(planes.begin() + 480, 480, -0.3f);
+        writer.stream(stream_,
+                      Capture::SampleBuffer(planar, QByteArray(reinterpret_cast<const char*>(planes.data()), 960 * 4)),
+                      Capture::OutputType::Audio);
+        writer.systemFile.reset();
+        const TestSupport::Pcm pcm = TestSupport::decode(dir.filePath("system.caf"));
+        QCOMPARE(pcm.frames(), 480);
+        QCOMPARE(pcm.left[100], 0.1f);
+        QCOMPARE(pcm.right[100], -0.3f);
+    }
+
+    void stopWithErrorReachesOnStopOnlyWhenSet() {
+        CaptureWriter writer(QDir::tempPath());
+        const auto error = std::make_exception_ptr(Capture::CaptureError(Capture::CaptureError::Kind::Other));
+        writer.streamDidStopWithError(stream_, error); // nothing set: nothing happens
+        int calls = 0;
+        writer.onStop = [&](std::exception_ptr e) {
+            ++calls;
+            QCOMPARE(e, error);
+        };
+        writer.streamDidStopWithError(stream_, error);
+        QCOMPARE(calls, 1);
+    }
+
+    void fileCutOffByAKillStillHoldsItsAudio() {
+        // A child process writes for two seconds and is killed mid-recording.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("system.caf");
+        const pid_t child = fork();
+        if (child == 0) {
+            CaptureWriter writer(dir.path());
+            NoStream stream;
+            for (int i = 0; i < 1000; ++i) {
+                writer.stream(stream, constant(0.5f, 2400), Capture::OutputType::Audio);
+                if (i == 40) {
+                    QFile(dir.filePath("written")).open(QIODevice::WriteOnly);
+                }
+                QThread::msleep(i >= 40 ? 1000 : 0);
+            }
+            _exit(0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("written")), 10000);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        QVERIFY(framesIn(path) >= 41 * 2400);
+        const TestSupport::Pcm pcm = TestSupport::decode(path);
+        QVERIFY(pcm.frames() >= 41 * 2400);
+        QCOMPARE(pcm.left[qsizetype(41 * 2400 - 1)], 0.5f);
+    }
+};
+
+QTEST_GUILESS_MAIN(CaptureWriterTest)
+#include "tst_writer.moc"

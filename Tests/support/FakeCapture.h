@@ -1,0 +1,73 @@
+// A capture service whose every step can be made to fail, for the start workflow's fault paths.
+#pragma once
+
+#include "CaptureService.h"
+
+#include <QCoroTimer>
+#include <QTimer>
+
+struct FakeCaptureService : Capture::CaptureService {
+    int displayCount = 1;
+    bool failQuery = false;
+    std::optional<Capture::OutputType> failAddOutput;
+    bool failStart = false;
+    bool failStop = false;
+    int stopDelayMs = 0;
+    int streamsMade = 0;
+    int stopsCalled = 0;
+    QList<Capture::OutputType> outputsAdded;
+    Capture::StreamConfiguration lastConfiguration;
+    std::shared_ptr<Capture::StreamDelegate> lastDelegate;
+    std::shared_ptr<Capture::StreamOutput> lastOutput;
+
+    QCoro::Task<Capture::ShareableContent> shareableContent(bool, bool) override {
+        if (failQuery) {
+            throw Capture::CaptureError(Capture::CaptureError::Kind::ConnectionRefused, QStringLiteral("test"));
+        }
+        Capture::ShareableContent content;
+        for (int i = 0; i < displayCount; ++i) {
+            content.displays.append({QStringLiteral("screen%1").arg(i), QRect(0, 0, 100, 100)});
+        }
+        co_return content;
+    }
+
+    struct Stream : Capture::Stream {
+        FakeCaptureService& service;
+        explicit Stream(FakeCaptureService& s) : service(s) {}
+        void addStreamOutput(std::shared_ptr<Capture::StreamOutput> output, Capture::OutputType type,
+                             Dispatch::SerialQueue&) override {
+            if (service.failAddOutput == type) {
+                throw Capture::CaptureError(Capture::CaptureError::Kind::Other, QStringLiteral("add output"));
+            }
+            service.outputsAdded.append(type);
+            service.lastOutput = output;
+        }
+        QCoro::Task<> startCapture() override {
+            if (service.failStart) {
+                throw Capture::CaptureError(Capture::CaptureError::Kind::NoSuchDevice, QStringLiteral("start"));
+            }
+            co_return;
+        }
+        QCoro::Task<> stopCapture() override {
+            ++service.stopsCalled;
+            if (service.stopDelayMs > 0) {
+                QTimer timer;
+                timer.setSingleShot(true);
+                timer.start(service.stopDelayMs);
+                co_await timer;
+            }
+            if (service.failStop) {
+                throw Capture::CaptureError(Capture::CaptureError::Kind::Other, QStringLiteral("stop"));
+            }
+        }
+    };
+
+    std::unique_ptr<Capture::Stream> makeStream(const Capture::ContentFilter&,
+                                                const Capture::StreamConfiguration& configuration,
+                                                std::shared_ptr<Capture::StreamDelegate> delegate) override {
+        ++streamsMade;
+        lastConfiguration = configuration;
+        lastDelegate = std::move(delegate);
+        return std::make_unique<Stream>(*this);
+    }
+};

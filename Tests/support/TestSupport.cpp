@@ -1,0 +1,108 @@
+#include "TestSupport.h"
+
+#include "AudioFile.h"
+#include "AvHandles.h"
+#include "TrackReader.h"
+
+#include <QProcess>
+#include <cmath>
+
+namespace TestSupport {
+
+void writeCaf(const QString& path, double seconds, const Signal& signal, int rate, int channels) {
+    Media::PcmFormat format{double(rate), channels, Media::PcmFormat::SampleType::Float32, true};
+    Media::AudioFile file(path, format);
+    const qint64 total = qint64(std::llround(seconds * rate));
+    std::vector<float> block;
+    for (qint64 start = 0; start < total; start += 4096) {
+        const qint64 count = std::min<qint64>(4096, total - start);
+        block.resize(std::size_t(count * channels));
+        for (qint64 i = 0; i < count; ++i) {
+            for (int c = 0; c < channels; ++c) {
+                block[std::size_t(i * channels + c)] = signal(start + i, c);
+            }
+        }
+        file.write(format, {block.data()}, count);
+    }
+}
+
+Signal tone(double frequency, double amplitude, int rate) {
+    return [=](qint64 frame, int) { return float(amplitude * std::sin(2 * M_PI * frequency * double(frame) / rate)); };
+}
+
+Pcm decode(const QString& path) {
+    const QList<Media::AssetTrack> tracks = Media::Asset(path).audioTracks();
+    Media::TrackReader reader(tracks.front(), 48000);
+    Pcm pcm;
+    std::vector<float> left(8192);
+    std::vector<float> right(8192);
+    for (;;) {
+        const int count = reader.read(left.data(), right.data(), 8192);
+        if (count == 0) {
+            break;
+        }
+        pcm.left.insert(pcm.left.end(), left.begin(), left.begin() + count);
+        pcm.right.insert(pcm.right.end(), right.begin(), right.begin() + count);
+    }
+    return pcm;
+}
+
+double rms(const std::vector<float>& samples, qint64 from, qint64 to) {
+    to = std::min<qint64>(to, qint64(samples.size()));
+    if (to <= from) {
+        return 0;
+    }
+    double sum = 0;
+    for (qint64 i = from; i < to; ++i) {
+        sum += double(samples[std::size_t(i)]) * samples[std::size_t(i)];
+    }
+    return std::sqrt(sum / double(to - from));
+}
+
+double toneLevel(const std::vector<float>& samples, qint64 from, qint64 to, double frequency, int rate) {
+    to = std::min<qint64>(to, qint64(samples.size()));
+    const double omega = 2 * M_PI * frequency / rate;
+    const double coefficient = 2 * std::cos(omega);
+    double s1 = 0;
+    double s2 = 0;
+    for (qint64 i = from; i < to; ++i) {
+        const double s0 = samples[std::size_t(i)] + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return to > from ? 2 * std::sqrt(std::max(0.0, power)) / double(to - from) : 0;
+}
+
+StreamInfo probe(const QString& path) {
+    Media::av::Input input = Media::av::openInput(path);
+    StreamInfo info;
+    info.container = QString::fromUtf8(input->iformat->name);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* stream = input->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            info.codec = QString::fromUtf8(avcodec_get_name(stream->codecpar->codec_id));
+            info.profile = QString::fromUtf8(avcodec_profile_name(stream->codecpar->codec_id, stream->codecpar->profile));
+            info.sampleRate = stream->codecpar->sample_rate;
+            info.channels = stream->codecpar->ch_layout.nb_channels;
+            info.seconds = stream->duration != AV_NOPTS_VALUE ? double(stream->duration) * av_q2d(stream->time_base)
+                                                              : double(input->duration) / AV_TIME_BASE;
+            break;
+        }
+    }
+    return info;
+}
+
+int run(const QString& program, const QStringList& arguments, int timeoutMs) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(2000);
+        return -1;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+} // namespace TestSupport

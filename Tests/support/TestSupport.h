@@ -1,0 +1,57 @@
+// Shared helpers of the tests: access to the recorder's private steps and fields, generated
+// audio files, decoding and simple signal measures.
+#pragma once
+
+#include "Recorder.h"
+
+#include <QCoroTask>
+#include <QString>
+#include <functional>
+#include <vector>
+
+struct RecorderTestAccess {
+    static Capture::Stream* stream(Recorder& r) { return r.stream.get(); }
+    static CaptureWriter* writer(Recorder& r) { return r.writer.get(); }
+    static std::optional<QString> workDir(Recorder& r) { return r.workDir; }
+    static std::optional<QDateTime>& startedAt(Recorder& r) { return r.startedAt; }
+    static QTimer* timer(Recorder& r) { return r.timer.get(); }
+    static Dispatch::SerialQueue& queue(Recorder& r) { return r.queue; }
+    static void tick(Recorder& r) { r.tick(); }
+    static void setUploadIdleTimeout(Recorder& r, int seconds) { r.uploadIdleTimeoutSeconds_ = seconds; }
+    static QCoro::Task<QString> mixdown(Recorder& r, const QString& dir) { return r.mixdown(dir); }
+};
+
+namespace TestSupport {
+
+using Signal = std::function<float(qint64 frame, int channel)>;
+
+// Writes a CAF of float32 samples with libsndfile.
+void writeCaf(const QString& path, double seconds, const Signal& signal, int rate = 48000, int channels = 2);
+Signal tone(double frequency, double amplitude, int rate = 48000);
+
+struct Pcm {
+    std::vector<float> left;
+    std::vector<float> right;
+    qint64 frames() const { return qint64(left.size()); }
+};
+// Decodes any audio file to 48 kHz float stereo (FFmpeg).
+Pcm decode(const QString& path);
+
+double rms(const std::vector<float>& samples, qint64 from, qint64 to);
+// The level of one frequency in a stretch (Goertzel), as an amplitude.
+double toneLevel(const std::vector<float>& samples, qint64 from, qint64 to, double frequency, int rate = 48000);
+
+struct StreamInfo {
+    QString container;
+    QString codec;
+    QString profile;
+    int sampleRate = 0;
+    int channels = 0;
+    double seconds = 0;
+};
+StreamInfo probe(const QString& path);
+
+// Runs a helper program and returns its exit code (-1 when it could not run in time).
+int run(const QString& program, const QStringList& arguments, int timeoutMs = 30000);
+
+} // namespace TestSupport
