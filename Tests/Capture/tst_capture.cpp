@@ -1,0 +1,166 @@
+// Against the private audio server started by Tests/support/with-services: "speakers" is the
+// default sink, "virtmic" (fed through the sink "micsink") the default source.
+#include "PulseCaptureService.h"
+#include "TestSupport.h"
+
+#include <QCoroTimer>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+
+namespace {
+
+constexpr int kRate = 48000;
+
+// Plays a generated WAV into a sink with paplay; returns the player.
+std::unique_ptr<QProcess> play(const QString& sink, const QString& wav) {
+    auto player = std::make_unique<QProcess>();
+    player->start(QStringLiteral("paplay"), {QStringLiteral("--device=") + sink, wav});
+    player->waitForStarted(5000);
+    return player;
+}
+
+QString makeWav(const QString& dir, const QString& name, double seconds, const TestSupport::Signal& signal) {
+    const QString caf = QDir(dir).filePath(name + QStringLiteral(".caf"));
+    const QString wav = QDir(dir).filePath(name + QStringLiteral(".wav"));
+    TestSupport::writeCaf(caf, seconds, signal);
+    TestSupport::run(QStringLiteral("sox"), {caf, QStringLiteral("-b"), QStringLiteral("16"), wav});
+    return wav;
+}
+
+// The first frame whose level passes a threshold, after `from`.
+qint64 onset(const std::vector<float>& samples, qint64 from = 0, float threshold = 0.3f) {
+    for (qint64 i = from; i < qint64(samples.size()); ++i) {
+        if (std::fabs(samples[std::size_t(i)]) > threshold) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void setDefaultSink(const QString& sink) { TestSupport::run(QStringLiteral("pactl"), {"set-default-sink", sink}); }
+
+} // namespace
+
+class CaptureTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir tmp_{QStringLiteral("/tmp/velmor-capture-test-XXXXXX")};
+
+    QCoro::Task<> wait(int ms) {
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.start(ms);
+        co_await timer;
+    }
+
+private slots:
+    void init() { qputenv("TMPDIR", tmp_.path().toUtf8()); }
+
+    void recordsBothSourcesInSync() {
+        const QString tone = makeWav(tmp_.path(), "tone", 3.0, TestSupport::tone(440, 0.2));
+        const QString voice = makeWav(tmp_.path(), "voice", 3.0, TestSupport::tone(1000, 0.2));
+        // Silence, then a click at 1.5 s, played into both at once.
+        const auto click = [](qint64 frame, int) { return frame >= 72000 && frame < 72048 ? 0.9f : 0.0f; };
+        const QString clickWav = makeWav(tmp_.path(), "click", 2.0, click);
+
+        Recorder recorder;
+        QCoro::waitFor(recorder.start());
+        QCOMPARE(recorder.status(), QStringLiteral("Идёт запись. Говорите как обычно."));
+        QVERIFY(recorder.isRecording());
+        QCoro::waitFor(wait(300));
+        auto a = play("speakers", tone);
+        auto b = play("micsink", voice);
+        QVERIFY(a->waitForFinished(10000) && b->waitForFinished(10000));
+        auto c = play("speakers", clickWav);
+        auto d = play("micsink", clickWav);
+        QVERIFY(c->waitForFinished(10000) && d->waitForFinished(10000));
+        QCoro::waitFor(wait(300));
+
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
+        RecorderTestAccess::queue(recorder).sync([&] {
+            RecorderTestAccess::writer(recorder)->systemFile.reset();
+            RecorderTestAccess::writer(recorder)->micFile.reset();
+        });
+        const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
+        const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
+        QVERIFY2(system.frames() > 4.5 * kRate, qPrintable(QString::number(system.frames())));
+        QVERIFY(std::abs(system.frames() - mic.frames()) < kRate / 5);
+
+        // The system file holds the 440 Hz tone, the microphone file the 1 kHz one.
+        const qint64 toneStart = onset(system.left, 0, 0.1f);
+        const qint64 voiceStart = onset(mic.left, 0, 0.1f);
+        QVERIFY(toneStart > 0 && voiceStart > 0);
+        const qint64 from = toneStart + kRate / 2;
+        QVERIFY(TestSupport::toneLevel(system.left, from, from + kRate, 440) > 0.1);
+        QVERIFY(TestSupport::toneLevel(system.left, from, from + kRate, 1000) < 0.02);
+        QVERIFY(TestSupport::toneLevel(mic.left, voiceStart + kRate / 2, voiceStart + 3 * kRate / 2, 1000) > 0.1);
+        QVERIFY(TestSupport::toneLevel(mic.left, voiceStart + kRate / 2, voiceStart + 3 * kRate / 2, 440) < 0.02);
+
+        // The click played into both at once lands within 20 ms in both files.
+        const qint64 clickSystem = onset(system.left, toneStart + 3 * kRate);
+        const qint64 clickMic = onset(mic.left, voiceStart + 3 * kRate);
+        QVERIFY(clickSystem > 0 && clickMic > 0);
+        QVERIFY2(std::abs(clickSystem - clickMic) <= kRate / 50,
+                 qPrintable(QStringLiteral("system %1, mic %2").arg(clickSystem).arg(clickMic)));
+    }
+
+    void followsANewDefaultSinkWithoutAGap() {
+        const QString low = makeWav(tmp_.path(), "low", 1.5, TestSupport::tone(300, 0.2));
+        const QString high = makeWav(tmp_.path(), "high", 1.5, TestSupport::tone(2000, 0.2));
+        Recorder recorder;
+        QCoro::waitFor(recorder.start());
+        QVERIFY(recorder.isRecording());
+        auto first = play("speakers", low);
+        QVERIFY(first->waitForFinished(10000));
+        setDefaultSink("headset");
+        QCoro::waitFor(wait(500));
+        auto second = play("headset", high);
+        QVERIFY(second->waitForFinished(10000));
+        QCoro::waitFor(wait(300));
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        const auto started = QDateTime::currentDateTimeUtc();
+        QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
+        RecorderTestAccess::queue(recorder).sync([&] { RecorderTestAccess::writer(recorder)->systemFile.reset(); });
+        setDefaultSink("speakers");
+        const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
+        const qint64 lowStart = onset(system.left, 0, 0.1f);
+        QVERIFY(lowStart >= 0);
+        const qint64 highStart = lowStart + 2 * kRate; // after the switch
+        QVERIFY(TestSupport::toneLevel(system.left, lowStart, lowStart + kRate, 300) > 0.1);
+        QVERIFY2(TestSupport::toneLevel(system.left, highStart, qint64(system.left.size()), 2000) > 0.05,
+                 "the system file did not follow the new default sink");
+        // The timeline kept pace with the clock across the switch.
+        const double recordedSeconds = double(system.frames()) / kRate;
+        const double wallSeconds = double(RecorderTestAccess::startedAt(recorder)->msecsTo(started)) / 1000.0;
+        QVERIFY2(std::abs(recordedSeconds - wallSeconds) < 0.3,
+                 qPrintable(QStringLiteral("%1 s recorded in %2 s").arg(recordedSeconds).arg(wallSeconds)));
+    }
+
+    // Last: it ends the audio server.
+    void serverGoneInterruptsTheRecording() {
+        const QString tone = makeWav(tmp_.path(), "tone2", 1.0, TestSupport::tone(440, 0.2));
+        Recorder recorder;
+        QCoro::waitFor(recorder.start());
+        QVERIFY(recorder.isRecording());
+        auto player = play("speakers", tone);
+        QVERIFY(player->waitForFinished(10000));
+        QCoro::waitFor(wait(200));
+        QCOMPARE(TestSupport::run(QStringLiteral("pkill"), {"-KILL", "-x", "pulseaudio"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
+        QVERIFY2(recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")),
+                 qPrintable(recorder.status()));
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        RecorderTestAccess::queue(recorder).sync([&] { RecorderTestAccess::writer(recorder)->systemFile.reset(); });
+        const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
+        QVERIFY(system.frames() > kRate);
+        QVERIFY(TestSupport::toneLevel(system.left, onset(system.left, 0, 0.1f), onset(system.left, 0, 0.1f) + kRate / 2,
+                                       440) > 0.1);
+    }
+};
+
+QTEST_MAIN(CaptureTest)
+#include "tst_capture.moc"
