@@ -41,7 +41,7 @@ void PulseStream::addStreamOutput(std::shared_ptr<StreamOutput> output, OutputTy
 }
 
 QCoro::Task<> PulseStream::startCapture() {
-    co_await Dispatch::runInBackground([this] {
+    return Dispatch::runInBackground([this] {
         try {
             connectAll();
         } catch (...) {
@@ -163,7 +163,7 @@ void PulseStream::drainQueues() {
 }
 
 QCoro::Task<> PulseStream::stopCapture() {
-    co_await Dispatch::runInBackground([this] {
+    return Dispatch::runInBackground([this] {
         shutdown();
         drainQueues();
     });

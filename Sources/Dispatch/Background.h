@@ -22,11 +22,25 @@ template <>
 struct Outcome<void> {
     std::exception_ptr error;
 };
+
+// Only the future enters the coroutine: GCC 12 destroys a temporary passed by value to a
+// coroutine twice (a lambda with captures, a QString), so no coroutine here takes one.
+template <typename R>
+QCoro::Task<R> awaitOutcome(QFuture<Outcome<R>> future) {
+    Outcome<R> outcome = co_await future;
+    if (outcome.error) {
+        std::rethrow_exception(outcome.error);
+    }
+    if constexpr (!std::is_void_v<R>) {
+        co_return std::move(*outcome.value);
+    }
+}
+
 } // namespace detail
 
 template <typename F, typename R = std::invoke_result_t<F>>
 QCoro::Task<R> runInBackground(F work) {
-    auto future = QtConcurrent::run([work = std::move(work)]() mutable {
+    QFuture<detail::Outcome<R>> future = QtConcurrent::run([work = std::move(work)]() mutable {
         detail::Outcome<R> outcome;
         try {
             if constexpr (std::is_void_v<R>) {
@@ -39,13 +53,7 @@ QCoro::Task<R> runInBackground(F work) {
         }
         return outcome;
     });
-    detail::Outcome<R> outcome = co_await future;
-    if (outcome.error) {
-        std::rethrow_exception(outcome.error);
-    }
-    if constexpr (!std::is_void_v<R>) {
-        co_return std::move(*outcome.value);
-    }
+    return detail::awaitOutcome<R>(std::move(future));
 }
 
 } // namespace Dispatch

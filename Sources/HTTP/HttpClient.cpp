@@ -89,7 +89,7 @@ Response uploadBlocking(const UploadRequest& request) {
 }
 
 QCoro::Task<Response> upload(UploadRequest request) {
-    co_return co_await Dispatch::runInBackground([request = std::move(request)] { return uploadBlocking(request); });
+    return Dispatch::runInBackground([request = std::move(request)] { return uploadBlocking(request); });
 }
 
 } // namespace Http

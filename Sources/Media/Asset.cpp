@@ -79,11 +79,11 @@ MediaTime Asset::duration() const {
 }
 
 QCoro::Task<QList<AssetTrack>> Asset::loadAudioTracks() const {
-    co_return co_await Dispatch::runInBackground([path = path_] { return Asset(path).audioTracks(); });
+    return Dispatch::runInBackground([path = path_] { return Asset(path).audioTracks(); });
 }
 
 QCoro::Task<MediaTime> Asset::loadDuration() const {
-    co_return co_await Dispatch::runInBackground([path = path_] { return Asset(path).duration(); });
+    return Dispatch::runInBackground([path = path_] { return Asset(path).duration(); });
 }
 
 } // namespace Media

@@ -251,7 +251,7 @@ std::unique_ptr<ExportSession> ExportSession::create(const Composition& composit
 }
 
 QCoro::Task<> ExportSession::exportTo(QString path, FileType) {
-    co_await Dispatch::runInBackground([this, path] { exportBlocking(path); });
+    return Dispatch::runInBackground([this, path] { exportBlocking(path); });
 }
 
 void ExportSession::exportBlocking(const QString& path) {

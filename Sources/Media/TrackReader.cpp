@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+extern "C" {
+#include <libavutil/opt.h>
+}
+
 namespace Media {
 
 TrackReader::TrackReader(const AssetTrack& track, int rate)
@@ -38,6 +42,8 @@ TrackReader::TrackReader(const AssetTrack& track, int rate)
     av_channel_layout_uninit(&sourceLayout);
     resampler_.reset(resampler);
     if (result >= 0) {
+        // A mono microphone plays at its own level on both sides, not 3 dB down.
+        av_opt_set_double(resampler_.get(), "center_mix_level", 1.0, 0);
         result = swr_init(resampler_.get());
     }
     if (result < 0) {

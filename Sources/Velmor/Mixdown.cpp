@@ -1,6 +1,7 @@
 #include "Mixdown.h"
 
 #include "Asset.h"
+#include "Background.h"
 #include "Composition.h"
 #include "ExportSession.h"
 #include "VelmorError.h"
@@ -8,17 +9,22 @@
 #include <QDir>
 #include <QFileInfo>
 
-QCoro::Task<QString> mixdownWorkFiles(QString dir) {
+namespace {
+
+// Builds the composition from the work files, in their fixed order. A file that cannot be read
+// ends the whole mixdown; a missing, silent or too short one is left out. Blocking: the loads
+// read the files, so this runs on a pool thread.
+std::pair<Media::Composition, int> compose(const QString& dir) {
     Media::Composition composition;
     int accepted = 0;
-    for (const QString& name : {QStringLiteral("system.caf"), QStringLiteral("mic.caf")}) {
-        const QString path = QDir(dir).filePath(name);
+    for (const char* name : {"system.caf", "mic.caf"}) {
+        const QString path = QDir(dir).filePath(QString::fromLatin1(name));
         if (!QFileInfo::exists(path)) {
             continue;
         }
         const Media::Asset asset(path);
-        const QList<Media::AssetTrack> tracks = co_await asset.loadAudioTracks();
-        const Media::MediaTime duration = co_await asset.loadDuration();
+        const QList<Media::AssetTrack> tracks = asset.audioTracks();
+        const Media::MediaTime duration = asset.duration();
         if (tracks.isEmpty()) {
             continue;
         }
@@ -30,10 +36,22 @@ QCoro::Task<QString> mixdownWorkFiles(QString dir) {
         if (!track) {
             continue;
         }
+        // Only the first audio track, from time zero: both sources start together.
         track->insertTimeRange({Media::MediaTime::zero(), duration}, tracks.front(), Media::MediaTime::zero());
         ++accepted;
     }
-    if (accepted < 1) {
+    return {composition, accepted};
+}
+
+} // namespace
+
+QCoro::Task<QString> mixdownWorkFiles(const QString& dir) {
+    // Tasks are named before they are awaited: GCC 12 destroys non-trivial temporaries of an
+    // await expression twice.
+    QCoro::Task<std::pair<Media::Composition, int>> composing = Dispatch::runInBackground([dir] { return compose(dir); });
+    const std::pair<Media::Composition, int> composed = co_await composing;
+    const Media::Composition& composition = composed.first;
+    if (composed.second < 1) {
         throw VelmorError(QStringLiteral("Запись пустая — ничего не прозвучало"));
     }
     const QString output = QDir(dir).filePath(QStringLiteral("velmor.m4a"));
@@ -42,6 +60,7 @@ QCoro::Task<QString> mixdownWorkFiles(QString dir) {
     if (!exporter) {
         throw VelmorError(QStringLiteral("Не удалось подготовить экспорт"));
     }
-    co_await exporter->exportTo(output, Media::ExportSession::FileType::AppleM4A);
+    QCoro::Task<> exporting = exporter->exportTo(output, Media::ExportSession::FileType::AppleM4A);
+    co_await exporting;
     co_return output;
 }

@@ -6,4 +6,4 @@
 // Lays "system.caf" and "mic.caf" of a work directory over each other from time zero and exports
 // "velmor.m4a" there. Returns its path. Throws VelmorError for an empty recording or an export
 // that cannot be set up, and the media layer's error for a file that cannot be read or written.
-QCoro::Task<QString> mixdownWorkFiles(QString dir);
+QCoro::Task<QString> mixdownWorkFiles(const QString& dir);

@@ -148,6 +148,13 @@ void Recorder::tick() {
 }
 
 QCoro::Task<> Recorder::stopAndSend(QString server, QString apiKey) {
+    // Nothing awaits the panel's task: the copies must live as long as the workflow.
+    return [](Recorder* self, QString ownServer, QString ownApiKey) -> QCoro::Task<> {
+        co_await self->stopAndSendWorkflow(ownServer, ownApiKey);
+    }(this, std::move(server), std::move(apiKey));
+}
+
+QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString& apiKey) {
     if (!isRecording() || !stream || !workDir) {
         co_return;
     }
@@ -200,10 +207,10 @@ QCoro::Task<> Recorder::stopAndSend(QString server, QString apiKey) {
     isSending_ = false;
 }
 
-QCoro::Task<QString> Recorder::mixdown(QString dir) { co_return co_await mixdownWorkFiles(dir); }
+QCoro::Task<QString> Recorder::mixdown(const QString& dir) { return mixdownWorkFiles(dir); }
 
-QCoro::Task<QUrl> Recorder::upload(QString file, QString server, QString apiKey) {
-    co_return co_await sendRecording(file, server, apiKey, title(), uploadIdleTimeoutSeconds_);
+QCoro::Task<QUrl> Recorder::upload(const QString& file, const QString& server, const QString& apiKey) {
+    return sendRecording(file, server, apiKey, title(), uploadIdleTimeoutSeconds_);
 }
 
 void Recorder::notify(const QString& title, const QString& body) {

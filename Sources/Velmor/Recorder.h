@@ -49,9 +49,12 @@ signals:
 private:
     friend struct RecorderTestAccess;
 
+    // Takes the arguments by reference: GCC 12 destroys a temporary passed by value to a
+    // coroutine twice, so the public entry hands over owned copies.
+    QCoro::Task<> stopAndSendWorkflow(const QString& server, const QString& apiKey);
     void tick();
-    QCoro::Task<QString> mixdown(QString dir);
-    QCoro::Task<QUrl> upload(QString file, QString server, QString apiKey);
+    QCoro::Task<QString> mixdown(const QString& dir);
+    QCoro::Task<QUrl> upload(const QString& file, const QString& server, const QString& apiKey);
     void notify(const QString& title, const QString& body);
     std::function<void(std::exception_ptr)> interruptionHandler();
 

@@ -94,8 +94,11 @@ QUrl meetingPage(const QString& base, const Http::Response& response) {
     return page;
 }
 
-QCoro::Task<QUrl> sendRecording(QString file, QString server, QString apiKey, QString title, int idleTimeoutSeconds) {
+QCoro::Task<QUrl> sendRecording(const QString& file, const QString& server, const QString& apiKey,
+                                const QString& title, int idleTimeoutSeconds) {
     Http::UploadRequest request = makeUploadRequest(file, server, apiKey, title, idleTimeoutSeconds);
-    const Http::Response response = co_await Http::upload(std::move(request));
+    // Named before it is awaited: GCC 12 destroys non-trivial temporaries of an await expression twice.
+    QCoro::Task<Http::Response> uploading = Http::upload(std::move(request));
+    const Http::Response response = co_await uploading;
     co_return meetingPage(baseAddress(server), response);
 }

@@ -12,7 +12,8 @@
 
 // Throws VelmorError for the failures the server or the settings cause, and passes the HTTP
 // layer's and the JSON parser's errors on unchanged.
-QCoro::Task<QUrl> sendRecording(QString file, QString server, QString apiKey, QString title, int idleTimeoutSeconds);
+QCoro::Task<QUrl> sendRecording(const QString& file, const QString& server, const QString& apiKey,
+                                const QString& title, int idleTimeoutSeconds);
 
 // The server address without leading and trailing "/" and " ".
 QString baseAddress(const QString& server);

@@ -51,6 +51,27 @@ struct StreamInfo {
 };
 StreamInfo probe(const QString& path);
 
+// Awaits a task in a nested event loop and returns its value or its error's description. (QCoro's
+// waitFor never returns when the task throws, so the catch is inside.)
+template <typename T>
+struct Settled {
+    std::optional<T> value;
+    std::optional<QString> error;
+};
+template <typename T>
+Settled<T> settle(QCoro::Task<T> task) {
+    auto wrapper = [](QCoro::Task<T> inner) -> QCoro::Task<Settled<T>> {
+        Settled<T> result;
+        try {
+            result.value = co_await inner;
+        } catch (const std::exception& error) {
+            result.error = QString::fromUtf8(error.what());
+        }
+        co_return result;
+    };
+    return QCoro::waitFor(wrapper(std::move(task)));
+}
+
 // Runs a helper program and returns its exit code (-1 when it could not run in time).
 int run(const QString& program, const QStringList& arguments, int timeoutMs = 30000);
 

@@ -1,0 +1,196 @@
+#include "ExportSession.h"
+#include "Mixdown.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+
+using TestSupport::decode;
+using TestSupport::rms;
+using TestSupport::tone;
+using TestSupport::toneLevel;
+
+namespace {
+
+constexpr int kRate = 48000;
+const QString kEmpty = QStringLiteral("Запись пустая — ничего не прозвучало");
+
+} // namespace
+
+class MixdownTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString path(const char* name) const { return QDir(dir_->path()).filePath(QString::fromUtf8(name)); }
+    TestSupport::Settled<QString> mix() { return TestSupport::settle(mixdownWorkFiles(dir_->path())); }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        dir_->setAutoRemove(qEnvironmentVariableIsEmpty("VELMOR_KEEP_TEST_FILES"));
+    }
+
+    void bothSourcesPlayFromZeroAtTheirOwnLevels() {
+        TestSupport::writeCaf(path("system.caf"), 3.0, tone(440, 0.3));
+        TestSupport::writeCaf(path("mic.caf"), 1.5, tone(1000, 0.05));
+        const auto result = mix();
+        QVERIFY2(result.value, qPrintable(result.error.value_or("")));
+        QCOMPARE(*result.value, path("velmor.m4a"));
+        const TestSupport::StreamInfo info = TestSupport::probe(*result.value);
+        QVERIFY(info.container.contains(QStringLiteral("mp4")));
+        QCOMPARE(info.codec, QStringLiteral("aac"));
+        QCOMPARE(info.profile, QStringLiteral("LC"));
+        QCOMPARE(info.sampleRate, 48000);
+        QCOMPARE(info.channels, 2);
+        QVERIFY2(std::abs(info.seconds - 3.0) <= 1024.0 / kRate, qPrintable(QString::number(info.seconds)));
+        const TestSupport::Pcm out = decode(*result.value);
+        QVERIFY(std::abs(out.frames() - 3 * kRate) <= 1024);
+        // Both audible while both play; quiet speech is not scaled down.
+        QVERIFY(std::abs(toneLevel(out.left, kRate / 4, kRate, 440) - 0.3) < 0.03);
+        QVERIFY(std::abs(toneLevel(out.left, kRate / 4, kRate, 1000) - 0.05) < 0.01);
+        // Only the system tone after the microphone has ended.
+        QVERIFY(toneLevel(out.left, 2 * kRate, 5 * kRate / 2, 1000) < 0.005);
+        QVERIFY(std::abs(rms(out.left, 2 * kRate, 5 * kRate / 2) - 0.3 / std::sqrt(2.0)) < 0.03);
+    }
+
+    void oneSourceAlone_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("system only") << "system.caf";
+        QTest::newRow("microphone only") << "mic.caf";
+    }
+    void oneSourceAlone() {
+        QFETCH(QString, name);
+        TestSupport::writeCaf(QDir(dir_->path()).filePath(name), 1.0, tone(660, 0.25));
+        const auto result = mix();
+        QVERIFY(result.value);
+        const TestSupport::Pcm out = decode(*result.value);
+        QVERIFY(std::abs(toneLevel(out.right, kRate / 4, 3 * kRate / 4, 660) - 0.25) < 0.03);
+    }
+
+    void theMinimumLengthIsStrict() {
+        TestSupport::writeCaf(path("system.caf"), 0.2, tone(440, 0.3));
+        TestSupport::writeCaf(path("mic.caf"), 0.21, tone(1000, 0.3));
+        const auto result = mix();
+        QVERIFY(result.value);
+        const TestSupport::Pcm out = decode(*result.value);
+        QVERIFY(std::abs(out.frames() - qint64(0.21 * kRate)) <= 1024);
+        QVERIFY(toneLevel(out.left, 0, 9000, 440) < 0.01);
+        QVERIFY(toneLevel(out.left, 0, 9000, 1000) > 0.2);
+    }
+
+    void tooShortOrMissingSourcesAreAnEmptyRecording() {
+        QCOMPARE(mix().error, kEmpty); // neither file
+        TestSupport::writeCaf(path("system.caf"), 0.2, tone(440, 0.3));
+        TestSupport::writeCaf(path("mic.caf"), 0.1, tone(440, 0.3));
+        QCOMPARE(mix().error, kEmpty);
+        QVERIFY(!QFile::exists(path("velmor.m4a")));
+    }
+
+    void anUnreadableSystemFileEndsTheMixdown() {
+        QFile corrupt(path("system.caf"));
+        QVERIFY(corrupt.open(QIODevice::WriteOnly));
+        corrupt.write(QByteArray(4096, 'x'));
+        corrupt.close();
+        TestSupport::writeCaf(path("mic.caf"), 1.0, tone(440, 0.3));
+        const auto result = mix();
+        QVERIFY(!result.value);
+        QVERIFY2(result.error->startsWith(QStringLiteral("Не удалось открыть аудиофайл (")), qPrintable(*result.error));
+        QVERIFY(!QFile::exists(path("velmor.m4a")));
+    }
+
+    void onlyTheFirstAudioTrackOfAFileIsUsed() {
+        // Two audio streams in one file (Matroska content under the work file's name).
+        const int code = TestSupport::run(
+            QStringLiteral("ffmpeg"),
+            {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-f", "lavfi",
+             "-i", "sine=frequency=1500:duration=1", "-map", "0", "-map", "1", "-c:a", "pcm_f32le", "-f", "matroska",
+             path("system.caf")});
+        QCOMPARE(code, 0);
+        const auto result = mix();
+        QVERIFY2(result.value, qPrintable(result.error.value_or("")));
+        const TestSupport::Pcm out = decode(*result.value);
+        QVERIFY(toneLevel(out.left, kRate / 4, 3 * kRate / 4, 440) > 0.05);
+        QVERIFY(toneLevel(out.left, kRate / 4, 3 * kRate / 4, 1500) < 0.005);
+    }
+
+    void differentRatesAndChannelCountsAreConverted() {
+        TestSupport::writeCaf(path("system.caf"), 2.0, tone(500, 0.2, 44100), 44100, 2);
+        TestSupport::writeCaf(path("mic.caf"), 2.0, tone(1200, 0.2), 48000, 1);
+        const auto result = mix();
+        QVERIFY(result.value);
+        const TestSupport::Pcm out = decode(*result.value);
+        QVERIFY(std::abs(out.frames() - 2 * kRate) <= 1024);
+        for (const auto* channel : {&out.left, &out.right}) {
+            QVERIFY(std::abs(toneLevel(*channel, kRate / 2, kRate, 500) - 0.2) < 0.03);
+            QVERIFY(std::abs(toneLevel(*channel, kRate / 2, kRate, 1200) - 0.2) < 0.03);
+        }
+    }
+
+    void loudSumIsLimitedBelowFullScale() {
+        TestSupport::writeCaf(path("system.caf"), 1.0, tone(300, 0.9));
+        TestSupport::writeCaf(path("mic.caf"), 1.0, tone(300, 0.9));
+        const auto result = mix();
+        QVERIFY(result.value);
+        const TestSupport::Pcm out = decode(*result.value);
+        float peak = 0;
+        for (float sample : out.left) {
+            peak = std::max(peak, std::fabs(sample));
+        }
+        QVERIFY2(peak < 1.0f && peak > 0.5f, qPrintable(QString::number(peak)));
+    }
+
+    void segmentsSpliceWithoutGapsOrRepeats() {
+        // A continuous tone long enough to split; the split export must decode like a single one.
+        TestSupport::writeCaf(path("system.caf"), 12.0, tone(997, 0.3));
+        Media::Composition composition;
+        const Media::AssetTrack track = Media::Asset(path("system.caf")).audioTracks().front();
+        composition.addMutableAudioTrack()->insertTimeRange(
+            {Media::MediaTime::zero(), Media::MediaTime{12 * kRate, kRate, true}}, track, Media::MediaTime::zero());
+        auto single = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
+        single->options().segments = 1;
+        single->exportBlocking(path("single.m4a"));
+        auto split = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
+        split->options().segments = 3;
+        split->options().warmupFrames = 2 * kRate;
+        split->exportBlocking(path("split.m4a"));
+        QVERIFY(QDir(dir_->path()).entryList({QStringLiteral(".velmor-spool-*")}, QDir::Hidden | QDir::Files).isEmpty());
+
+        const TestSupport::Pcm one = decode(path("single.m4a"));
+        const TestSupport::Pcm three = decode(path("split.m4a"));
+        QCOMPARE(three.frames(), one.frames());
+        // Around each cut the split output follows the tone as closely as the single encode does.
+        for (const qint64 cut : {qint64(4 * kRate) / 1024 * 1024, qint64(8 * kRate) / 1024 * 1024}) {
+            double errorSingle = 0;
+            double errorSplit = 0;
+            for (qint64 i = cut - 4096; i < cut + 4096; ++i) {
+                const double exact = 0.3 * std::sin(2 * M_PI * 997 * double(i) / kRate);
+                errorSingle += std::pow(one.left[std::size_t(i)] - exact, 2);
+                errorSplit += std::pow(three.left[std::size_t(i)] - exact, 2);
+            }
+            const double db = 10 * std::log10(errorSplit / errorSingle);
+            QVERIFY2(db < 3.0, qPrintable(QStringLiteral("seam error %1 dB above a single encode").arg(db)));
+        }
+    }
+
+    void cancelledExportFailsAndLeavesNoFile() {
+        TestSupport::writeCaf(path("system.caf"), 5.0, tone(440, 0.3));
+        Media::Composition composition;
+        composition.addMutableAudioTrack()->insertTimeRange(
+            {Media::MediaTime::zero(), Media::MediaTime{5 * kRate, kRate, true}},
+            Media::Asset(path("system.caf")).audioTracks().front(), Media::MediaTime::zero());
+        auto session = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
+        session->cancel();
+        const auto result = TestSupport::settle([&]() -> QCoro::Task<bool> {
+            co_await session->exportTo(path("out.m4a"), Media::ExportSession::FileType::AppleM4A);
+            co_return true;
+        }());
+        QCOMPARE(result.error, QStringLiteral("Операция отменена"));
+        QVERIFY(!QFile::exists(path("out.m4a")));
+    }
+};
+
+QTEST_GUILESS_MAIN(MixdownTest)
+#include "tst_mixdown.moc"
