@@ -43,7 +43,12 @@ TrackReader::TrackReader(const AssetTrack& track, int rate)
     resampler_.reset(resampler);
     if (result >= 0) {
         // A mono microphone plays at its own level on both sides, not 3 dB down.
-        av_opt_set_double(resampler_.get(), "center_mix_level", 1.0, 0);
+        if (decoder_->ch_layout.nb_channels == 1) {
+            const double bothSides[2] = {1.0, 1.0};
+            result = swr_set_matrix(resampler_.get(), bothSides, 1);
+        }
+    }
+    if (result >= 0) {
         result = swr_init(resampler_.get());
     }
     if (result < 0) {
