@@ -1,0 +1,192 @@
+// The upload against real HTTP servers on 127.0.0.1: a scripted one that answers each case, and
+// the local receiver.
+#include "TestSupport.h"
+#include "UploadRequest.h"
+#include "VelmorError.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+#include <QTest>
+
+namespace {
+
+// Answers every request with one canned reply once the body has arrived (or at once, when
+// `answerEarly`), and keeps the last request.
+class ScriptedServer : public QObject {
+public:
+    QByteArray reply;
+    bool answerEarly = false;
+    bool stall = false;
+    QByteArray request;
+
+    ScriptedServer() {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = server_.nextPendingConnection();
+            request.clear();
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onData(socket); });
+        });
+    }
+    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
+    QByteArray body() const { return request.mid(request.indexOf("\r\n\r\n") + 4); }
+
+private:
+    void onData(QTcpSocket* socket) {
+        request += socket->readAll();
+        const qsizetype headerEnd = request.indexOf("\r\n\r\n");
+        if (headerEnd < 0 || stall) {
+            return;
+        }
+        const QByteArray head = request.left(headerEnd).toLower();
+        if (answerEarly) {
+            socket->write(reply);
+            socket->flush();
+            socket->disconnectFromHost();
+            return;
+        }
+        if (head.contains("expect: 100-continue") && request.size() == headerEnd + 4) {
+            socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        }
+        const qsizetype at = head.indexOf("content-length:");
+        const qint64 length = head.mid(at + 15, head.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
+        if (request.size() - headerEnd - 4 >= length) {
+            socket->write(reply);
+            socket->disconnectFromHost();
+        }
+    }
+    QTcpServer server_;
+};
+
+QByteArray httpReply(int status, const QByteArray& body, const QByteArray& type = "application/json") {
+    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: " + type +
+           "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+} // namespace
+
+class UploadTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString file_;
+    ScriptedServer server_;
+
+    TestSupport::Settled<QUrl> send(const QString& server, const QString& key = QStringLiteral("vl_key"),
+                                    const QString& title = QStringLiteral("Планёрка +1"), int timeout = 600) {
+        return TestSupport::settle(sendRecording(file_, server, key, title, timeout));
+    }
+
+private slots:
+    void initTestCase() {
+        file_ = dir_.filePath("velmor.m4a");
+        QFile file(file_);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray bytes(3 * 1024 * 1024 + 17, '\0');
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            bytes[i] = char(i * 7 % 251);
+        }
+        file.write(bytes);
+    }
+
+    void theRequestIsExactlyAsSpecified() {
+        server_.reply = httpReply(200, R"({"meeting":{"id":"abc123"},"other":1})");
+        const auto result = send(server_.address() + QStringLiteral("// "), QStringLiteral(" vl_key "));
+        QCOMPARE(result.value, QUrl(server_.address() + QStringLiteral("/m/abc123")));
+        const QByteArray head = server_.request.left(server_.request.indexOf("\r\n\r\n"));
+        const QByteArray requestLine = head.left(head.indexOf("\r\n"));
+        QVERIFY(requestLine.startsWith("POST /api/transcribe?name="));
+        const QUrlQuery query(QUrl::fromEncoded(requestLine.split(' ')[1]));
+        const auto items = query.queryItems(QUrl::FullyDecoded);
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items[0].first, QStringLiteral("name"));
+        QVERIFY(items[0].second.startsWith(QStringLiteral("Запись ")) && items[0].second.endsWith(QStringLiteral(".m4a")));
+        QCOMPARE(items[1], qMakePair(QStringLiteral("title"), QStringLiteral("Планёрка +1")));
+        QVERIFY(requestLine.contains("%2B1")); // "+" is encoded, or it would arrive as a space
+        QCOMPARE(items[2].first, QStringLiteral("date"));
+        QCOMPARE(items[2].second, QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd")));
+        QVERIFY(head.contains("\r\nContent-Type: audio/mp4"));
+        QVERIFY(head.contains("\r\nX-Api-Key:  vl_key "));
+        QFile file(file_);
+        file.open(QIODevice::ReadOnly);
+        QVERIFY(server_.body() == file.readAll());
+    }
+
+    void anEmptyTitleSendsTheCallStamp() {
+        server_.reply = httpReply(201, R"({"meeting":{"id":"x"}})");
+        QVERIFY(send(server_.address(), QStringLiteral("k"), QString()).value);
+        QVERIFY(QUrl::fromPercentEncoding(server_.request.left(400)).contains(QStringLiteral("title=Звонок ")));
+    }
+
+    void replies_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("299 is a success") << httpReply(299, R"({"meeting":{"id":"7"}})") << "/m/7" << "";
+        QTest::newRow("id as number") << httpReply(200, R"({"meeting":{"id":7}})") << "/m/" << "";
+        QTest::newRow("array") << httpReply(200, "[1,2]") << "/m/" << "";
+        QTest::newRow("300") << httpReply(300, "{}") << "" << "Сервер ответил 300";
+        QTest::newRow("error text") << httpReply(403, R"({"error":"Ключ отозван"})") << "" << "Ключ отозван";
+        QTest::newRow("empty error") << httpReply(400, R"({"error":""})") << "" << "";
+        QTest::newRow("html 401") << httpReply(401, "<html>no</html>", "text/html") << "" << "Сервер ответил 401";
+        QTest::newRow("html 502") << httpReply(502, "<html>bad</html>", "text/html") << "" << "Сервер ответил 502";
+        QTest::newRow("empty body") << httpReply(200, "") << "" << "json";
+        QTest::newRow("scalar") << httpReply(200, "\"id\"") << "" << "json";
+    }
+    void replies() {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, link);
+        QFETCH(QString, error);
+        server_.reply = reply;
+        const auto result = send(server_.address());
+        if (!link.isEmpty()) {
+            QCOMPARE(result.value, QUrl(server_.address() + link));
+        } else if (error == QLatin1String("json")) {
+            QVERIFY2(result.error->startsWith(QStringLiteral("Не удалось прочитать данные")), qPrintable(*result.error));
+        } else {
+            QCOMPARE(result.error, error);
+        }
+    }
+
+    void statusesBelow200AreFailures() {
+        // No server can send a final 1xx reply over HTTP/1.1, so the rule is checked on its own.
+        try {
+            meetingPage(QStringLiteral("http://h"), Http::Response{199, "{}"});
+            QFAIL("199 accepted");
+        } catch (const VelmorError& error) {
+            QCOMPARE(error.message(), QStringLiteral("Сервер ответил 199"));
+        }
+    }
+
+    void failuresBeforeAnythingIsSent() {
+        QCOMPARE(send(server_.address(), QString()).error, QStringLiteral("Не задан ключ API — откройте настройки виджета"));
+        server_.request.clear();
+        const auto injected = send(server_.address(), QStringLiteral("key\r\nX-Admin: 1"));
+        QCOMPARE(injected.error, QStringLiteral("Ключ API содержит недопустимые символы — скопируйте его заново"));
+        QVERIFY(server_.request.isEmpty());
+        QVERIFY(send(QStringLiteral("velmor.example")).error->startsWith(QStringLiteral("Неподдерживаемый URL")));
+        QCOMPARE(send(QStringLiteral("http://[::1")).error, QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
+    }
+
+    void transferErrors() {
+        QVERIFY(send(QStringLiteral("http://127.0.0.1:1")).error->startsWith(QStringLiteral("Не удалось подключиться к серверу (")));
+        server_.stall = true;
+        const auto stalled = send(server_.address(), QStringLiteral("k"), QString(), 2);
+        server_.stall = false;
+        QVERIFY2(stalled.error->startsWith(QStringLiteral("Превышен лимит времени на запрос")), qPrintable(*stalled.error));
+    }
+
+    void anEarlyRefusalKeepsTheServersAnswer() {
+        server_.answerEarly = true;
+        server_.reply = httpReply(401, R"({"error":"Неверный ключ API"})");
+        const auto result = send(server_.address());
+        server_.answerEarly = false;
+        QCOMPARE(result.error, QStringLiteral("Неверный ключ API"));
+    }
+};
+
+QTEST_GUILESS_MAIN(UploadTest)
+#include "tst_upload.moc"
