@@ -26,7 +26,8 @@ QString describe(CaptureError::Kind kind) {
 }
 
 QString withReason(CaptureError::Kind kind, const QString& reason) {
-    return reason.isEmpty() ? describe(kind) : describe(kind) + QStringLiteral(" (") + reason + QStringLiteral(")");
+    return reason.isEmpty() ? describe(kind)
+                            : describe(kind) + QStringLiteral(" (") + reason + QStringLiteral(")");
 }
 
 } // namespace

@@ -44,7 +44,8 @@ public:
     virtual ~CaptureService() = default;
     virtual QCoro::Task<ShareableContent> shareableContent(bool excludingDesktopWindows,
                                                            bool onScreenWindowsOnly) = 0;
-    virtual std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+    virtual std::unique_ptr<Stream> makeStream(const ContentFilter& filter,
+                                               const StreamConfiguration& configuration,
                                                std::shared_ptr<StreamDelegate> delegate) = 0;
 };
 

@@ -18,7 +18,8 @@ QCoro::Task<ShareableContent> PulseCaptureService::shareableContent(bool, bool) 
     co_return content;
 }
 
-std::unique_ptr<Stream> PulseCaptureService::makeStream(const ContentFilter&, const StreamConfiguration& configuration,
+std::unique_ptr<Stream> PulseCaptureService::makeStream(const ContentFilter&,
+                                                        const StreamConfiguration& configuration,
                                                         std::shared_ptr<StreamDelegate> delegate) {
     return std::make_unique<PulseStream>(configuration, std::move(delegate));
 }

@@ -9,7 +9,8 @@ class PulseCaptureService : public CaptureService {
 public:
     // Asks the audio server whether it can be reached (its failure is the query's error); the
     // displays are the screens the toolkit reports.
-    QCoro::Task<ShareableContent> shareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly) override;
+    QCoro::Task<ShareableContent> shareableContent(bool excludingDesktopWindows,
+                                                   bool onScreenWindowsOnly) override;
     std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
 };

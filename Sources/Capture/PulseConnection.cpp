@@ -108,7 +108,8 @@ void PulseConnection::await(pa_operation* operation) {
     if (!operation) {
         throw CaptureError::fromPulse(pa_context_errno(context_));
     }
-    const bool finished = waitFor([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+    const bool finished =
+        waitFor([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
     const bool done = finished && pa_operation_get_state(operation) == PA_OPERATION_DONE;
     pa_operation_unref(operation);
     if (!done) {
@@ -138,7 +139,8 @@ PulseConnection::ServerInfo PulseConnection::serverInfo() {
         [](pa_context*, const pa_server_info* info, void* data) {
             auto* query = static_cast<Query*>(data);
             if (info) {
-                query->info.defaultSinkName = QString::fromUtf8(info->default_sink_name ? info->default_sink_name : "");
+                query->info.defaultSinkName =
+                    QString::fromUtf8(info->default_sink_name ? info->default_sink_name : "");
                 query->info.defaultSourceName =
                     QString::fromUtf8(info->default_source_name ? info->default_source_name : "");
             }
@@ -196,9 +198,13 @@ bool PulseConnection::isInputSource(const QString& sourceName) {
     return query.isInput;
 }
 
-void PulseConnection::setOnContextLost(std::function<void(int)> onLost) { onLost_ = std::move(onLost); }
+void PulseConnection::setOnContextLost(std::function<void(int)> onLost) {
+    onLost_ = std::move(onLost);
+}
 
-void PulseConnection::setOnServerChanged(std::function<void()> onChanged) { onChanged_ = std::move(onChanged); }
+void PulseConnection::setOnServerChanged(std::function<void()> onChanged) {
+    onChanged_ = std::move(onChanged);
+}
 
 void PulseConnection::onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
     auto* connection = static_cast<PulseConnection*>(self);

@@ -21,7 +21,9 @@ public:
 
     class Lock {
     public:
-        explicit Lock(const PulseConnection& connection) : loop_(connection.loop_) { pa_threaded_mainloop_lock(loop_); }
+        explicit Lock(const PulseConnection& connection) : loop_(connection.loop_) {
+            pa_threaded_mainloop_lock(loop_);
+        }
         ~Lock() { pa_threaded_mainloop_unlock(loop_); }
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;

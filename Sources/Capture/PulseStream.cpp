@@ -11,7 +11,9 @@ namespace {
 
 constexpr pa_usec_t kFragment = 50 * PA_USEC_PER_MSEC;
 
-QString sourceNameOf(const char* name) { return QString::fromUtf8(name ? name : ""); }
+QString sourceNameOf(const char* name) {
+    return QString::fromUtf8(name ? name : "");
+}
 
 } // namespace
 
@@ -77,7 +79,8 @@ void PulseStream::connectAll() {
         connectTap(*tap, device);
         pa_stream* stream = tap->stream;
         const bool settled = connection_->waitFor([stream] {
-            return pa_stream_get_state(stream) != PA_STREAM_CREATING && pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED;
+            return pa_stream_get_state(stream) != PA_STREAM_CREATING &&
+                   pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED;
         });
         if (!settled || pa_stream_get_state(stream) != PA_STREAM_READY) {
             const int error = pa_context_errno(connection_->context());
@@ -86,7 +89,8 @@ void PulseStream::connectAll() {
         anyConnected = true;
     }
     if (!anyConnected) {
-        throw CaptureError(CaptureError::Kind::NoSuchDevice, QStringLiteral("no sink monitor and no input source"));
+        throw CaptureError(CaptureError::Kind::NoSuchDevice,
+                           QStringLiteral("no sink monitor and no input source"));
     }
     connection_->setOnContextLost([this](int error) { reportLost(error); });
     connection_->setOnServerChanged([this] { followDefaults(); });
@@ -126,7 +130,8 @@ void PulseStream::disconnectTap(Tap& tap) {
     }
     pa_stream_set_read_callback(tap.stream, nullptr, nullptr);
     pa_stream_set_state_callback(tap.stream, nullptr, nullptr);
-    if (pa_stream_get_state(tap.stream) == PA_STREAM_READY || pa_stream_get_state(tap.stream) == PA_STREAM_CREATING) {
+    if (pa_stream_get_state(tap.stream) == PA_STREAM_READY ||
+        pa_stream_get_state(tap.stream) == PA_STREAM_CREATING) {
         pa_stream_disconnect(tap.stream);
     }
     pa_stream_unref(tap.stream);
@@ -248,7 +253,8 @@ void PulseStream::followDefaults() {
             for (auto& tapPointer : self->taps_) {
                 Tap* tap = tapPointer.get();
                 const bool isSystem = tap->type == OutputType::Audio;
-                const QString current = sourceNameOf(isSystem ? info->default_sink_name : info->default_source_name);
+                const QString current =
+                    sourceNameOf(isSystem ? info->default_sink_name : info->default_source_name);
                 if (current == tap->followed && tap->stream) {
                     continue;
                 }

@@ -29,6 +29,8 @@ void SerialQueue::sync(const std::function<void()>& work) {
     QMetaObject::invokeMethod(context_, work, Qt::BlockingQueuedConnection);
 }
 
-bool SerialQueue::isCurrent() const { return QThread::currentThread() == &thread_; }
+bool SerialQueue::isCurrent() const {
+    return QThread::currentThread() == &thread_;
+}
 
 } // namespace Dispatch

@@ -10,10 +10,10 @@ namespace Http {
 
 struct UploadRequest {
     QByteArray method = "POST";
-    QByteArray url;                           // already encoded
+    QByteArray url; // already encoded
     QList<QPair<QByteArray, QByteArray>> headers;
-    QString bodyFile;                         // streamed, never read into memory
-    int idleTimeoutSeconds = 600;             // no byte moved for this long ends the transfer
+    QString bodyFile;             // streamed, never read into memory
+    int idleTimeoutSeconds = 600; // no byte moved for this long ends the transfer
 };
 
 struct Response {

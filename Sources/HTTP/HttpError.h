@@ -9,7 +9,15 @@ namespace Http {
 // curl's own reason in brackets.
 class HttpError : public std::runtime_error {
 public:
-    enum class Kind { CannotConnect, HostNotFound, TimedOut, SecureConnectionFailed, UnsupportedURL, CannotReadFile, Other };
+    enum class Kind {
+        CannotConnect,
+        HostNotFound,
+        TimedOut,
+        SecureConnectionFailed,
+        UnsupportedURL,
+        CannotReadFile,
+        Other
+    };
     HttpError(Kind kind, const QString& reason);
 
     Kind kind() const { return kind_; }

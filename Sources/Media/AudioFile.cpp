@@ -54,7 +54,9 @@ AudioFile::AudioFile(const QString& path, const PcmFormat& format) : format_(for
     sf_command(file_, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
 }
 
-AudioFile::~AudioFile() { sf_close(file_); }
+AudioFile::~AudioFile() {
+    sf_close(file_);
+}
 
 sf_count_t AudioFile::writeInterleaved(const void* data, sf_count_t frames) {
     switch (format_.sampleType) {

@@ -16,7 +16,8 @@ void CompositionTrack::insertTimeRange(const TimeRange& range, const AssetTrack&
 
 CompositionTrack* Composition::addMutableAudioTrack(int preferredTrackID) {
     const auto taken = [this](int id) {
-        return std::any_of(tracks_.begin(), tracks_.end(), [id](const CompositionTrack& t) { return t.trackID() == id; });
+        return std::any_of(tracks_.begin(), tracks_.end(),
+                           [id](const CompositionTrack& t) { return t.trackID() == id; });
     };
     int id = preferredTrackID;
     if (id == 0) {

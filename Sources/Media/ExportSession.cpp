@@ -289,14 +289,16 @@ void ExportSession::exportBlocking(const QString& path) {
         Spool* spool = spools[std::size_t(k - 1)].get();
         threads.emplace_back([&, k, spool] {
             watch(std::size_t(k), [&] {
-                encodeSegment(composition_, encoders[std::size_t(k)].get(), segments[k],
-                              [spool](AVPacket* packet) { spool->put(packet); }, shouldStop);
+                encodeSegment(
+                    composition_, encoders[std::size_t(k)].get(), segments[k],
+                    [spool](AVPacket* packet) { spool->put(packet); }, shouldStop);
             });
         });
     }
     watch(0, [&] {
-        encodeSegment(composition_, encoders.front().get(), segments.front(),
-                      [&muxer](AVPacket* packet) { muxer.write(packet); }, shouldStop);
+        encodeSegment(
+            composition_, encoders.front().get(), segments.front(),
+            [&muxer](AVPacket* packet) { muxer.write(packet); }, shouldStop);
     });
     for (std::thread& thread : threads) {
         thread.join();

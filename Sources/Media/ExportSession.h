@@ -23,7 +23,7 @@ public:
     enum class FileType { AppleM4A };
 
     struct Options {
-        int segments = 0;              // 0: one per core for long timelines, else one
+        int segments = 0; // 0: one per core for long timelines, else one
         qint64 warmupFrames = 20 * 48000;
         QString coder = QStringLiteral("fast"); // the encoder's "aac_coder"
         int bitRate = 128000;

@@ -27,7 +27,8 @@ QString describe(MediaError::Kind kind) {
 }
 
 QString withReason(MediaError::Kind kind, const QString& reason) {
-    return reason.isEmpty() ? describe(kind) : describe(kind) + QStringLiteral(" (") + reason + QStringLiteral(")");
+    return reason.isEmpty() ? describe(kind)
+                            : describe(kind) + QStringLiteral(" (") + reason + QStringLiteral(")");
 }
 
 } // namespace

@@ -15,7 +15,8 @@ struct MediaTime {
     static MediaTime invalid() { return {}; }
     // NaN for an invalid time.
     double seconds() const {
-        return isValid && timescale > 0 ? double(value) / double(timescale) : std::numeric_limits<double>::quiet_NaN();
+        return isValid && timescale > 0 ? double(value) / double(timescale)
+                                        : std::numeric_limits<double>::quiet_NaN();
     }
     // The same time in samples at `rate`, rounded down.
     qint64 samplesAt(int rate) const { return isValid && timescale > 0 ? value * rate / timescale : 0; }

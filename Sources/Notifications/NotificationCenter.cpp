@@ -13,7 +13,9 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 
-QDBusMessage call(const QString& method) { return QDBusMessage::createMethodCall(kService, kPath, kService, method); }
+QDBusMessage call(const QString& method) {
+    return QDBusMessage::createMethodCall(kService, kPath, kService, method);
+}
 
 } // namespace
 
@@ -31,18 +33,20 @@ void NotificationCenter::post(const QString& identifier, const QString& title, c
     }
     // A server that renders markup would read "<" and "&" in a message as tags, so ask first.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call(QStringLiteral("GetCapabilities"))), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, identifier, title, body](QDBusPendingCallWatcher* w) {
-        w->deleteLater();
-        QDBusPendingReply<QStringList> reply = *w;
-        if (reply.isError()) {
-            return; // no notification service
-        }
-        hasBodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
-        send(identifier, title, body, *hasBodyMarkup_);
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, identifier, title, body](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                QDBusPendingReply<QStringList> reply = *w;
+                if (reply.isError()) {
+                    return; // no notification service
+                }
+                hasBodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+                send(identifier, title, body, *hasBodyMarkup_);
+            });
 }
 
-void NotificationCenter::send(const QString& identifier, const QString& title, const QString& body, bool escapeBody) {
+void NotificationCenter::send(const QString& identifier, const QString& title, const QString& body,
+                              bool escapeBody) {
     QDBusMessage message = call(QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral(VELMOR_APP_ID)},
                             {QStringLiteral("x-velmor-id"), identifier}};

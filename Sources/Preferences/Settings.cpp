@@ -15,7 +15,9 @@ namespace {
 constexpr auto kOrganization = "velmor";
 constexpr auto kApplication = "velmor";
 
-QSettings store() { return QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganization, kApplication); }
+QSettings store() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganization, kApplication);
+}
 
 // QSettings creates its file with the process umask (usually 0644). The key must not be readable
 // by other users even for a moment, so the file exists with mode 0600 before QSettings writes it.
@@ -46,6 +48,8 @@ void Settings::setValue(const Setting& setting, const QString& value) {
     QFile::setPermissions(fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-QString Settings::fileName() const { return store().fileName(); }
+QString Settings::fileName() const {
+    return store().fileName();
+}
 
 } // namespace Preferences

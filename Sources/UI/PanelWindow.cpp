@@ -34,8 +34,10 @@ QPoint PanelWindow::placement(const QSize& panel, const QRect& iconGeometry, con
             origin.setY(pointer.y() - panel.height() - 8);
         }
     }
-    origin.setX(std::clamp(origin.x(), available.left(), std::max(available.left(), available.right() - panel.width())));
-    origin.setY(std::clamp(origin.y(), available.top(), std::max(available.top(), available.bottom() - panel.height())));
+    origin.setX(
+        std::clamp(origin.x(), available.left(), std::max(available.left(), available.right() - panel.width())));
+    origin.setY(
+        std::clamp(origin.y(), available.top(), std::max(available.top(), available.bottom() - panel.height())));
     return origin;
 }
 

@@ -18,7 +18,8 @@ public:
     void toggle(const QRect& iconGeometry);
     void showAnchored(const QRect& iconGeometry);
     // Where the panel goes for an icon at `iconGeometry` on a screen of `available` size.
-    static QPoint placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer, const QRect& available);
+    static QPoint placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer,
+                            const QRect& available);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -42,7 +42,8 @@ void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer
 }
 
 std::unique_ptr<Media::AudioFile> CaptureWriter::write(const Capture::SampleBuffer& buffer,
-                                                       std::unique_ptr<Media::AudioFile> file, const QString& name) {
+                                                       std::unique_ptr<Media::AudioFile> file,
+                                                       const QString& name) {
     if (!buffer.isValid() || !buffer.formatDescription()) {
         return file;
     }

@@ -8,4 +8,6 @@
 QString errorDescription(std::exception_ptr error);
 
 // For use inside a catch block.
-inline QString currentErrorDescription() { return errorDescription(std::current_exception()); }
+inline QString currentErrorDescription() {
+    return errorDescription(std::current_exception());
+}

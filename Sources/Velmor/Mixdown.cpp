@@ -48,7 +48,8 @@ std::pair<Media::Composition, int> compose(const QString& dir) {
 QCoro::Task<QString> mixdownWorkFiles(const QString& dir) {
     // Tasks are named before they are awaited: GCC 12 destroys non-trivial temporaries of an
     // await expression twice.
-    QCoro::Task<std::pair<Media::Composition, int>> composing = Dispatch::runInBackground([dir] { return compose(dir); });
+    QCoro::Task<std::pair<Media::Composition, int>> composing =
+        Dispatch::runInBackground([dir] { return compose(dir); });
     const std::pair<Media::Composition, int> composed = co_await composing;
     const Media::Composition& composition = composed.first;
     if (composed.second < 1) {

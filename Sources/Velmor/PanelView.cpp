@@ -30,7 +30,9 @@ QFont captionFont() {
     return font;
 }
 
-QColor secondaryColor(const QWidget* widget) { return widget->palette().color(QPalette::PlaceholderText); }
+QColor secondaryColor(const QWidget* widget) {
+    return widget->palette().color(QPalette::PlaceholderText);
+}
 
 QLabel* captionLabel(const QString& text, const QColor& color) {
     auto* label = new QLabel(text);
@@ -58,7 +60,9 @@ QLabel* linkLabel(const QString& text) {
     return label;
 }
 
-QString accent(const QString& widgetName, const QString& css) { return widgetName + QStringLiteral(" { ") + css + " }"; }
+QString accent(const QString& widgetName, const QString& css) {
+    return widgetName + QStringLiteral(" { ") + css + " }";
+}
 
 } // namespace
 
@@ -116,8 +120,9 @@ void PanelView::build() {
 
     auto* mainRow = new QHBoxLayout;
     mainRow->setSpacing(10);
-    startButton_ = new QPushButton(UI::symbolIcon(QStringLiteral("record.circle"), palette().color(QPalette::ButtonText)),
-                                   QStringLiteral("Начать запись"));
+    startButton_ =
+        new QPushButton(UI::symbolIcon(QStringLiteral("record.circle"), palette().color(QPalette::ButtonText)),
+                        QStringLiteral("Начать запись"));
     stopButton_ = new QPushButton(UI::symbolIcon(QStringLiteral("stop.circle.fill"), QColor(Qt::white)),
                                   QStringLiteral("Остановить и отправить"));
     for (QPushButton* button : {startButton_, stopButton_}) {

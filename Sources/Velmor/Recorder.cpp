@@ -198,7 +198,8 @@ QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString
         failure = currentErrorDescription();
     }
     if (failure) {
-        status = QStringLiteral("Ошибка: ") + *failure + QStringLiteral(". Файл сохранён в ") + QDir::cleanPath(dir);
+        status =
+            QStringLiteral("Ошибка: ") + *failure + QStringLiteral(". Файл сохранён в ") + QDir::cleanPath(dir);
         notify(QStringLiteral("Не удалось отправить"), *failure);
     }
     title = QString();
@@ -207,7 +208,9 @@ QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString
     isSending_ = false;
 }
 
-QCoro::Task<QString> Recorder::mixdown(const QString& dir) { return mixdownWorkFiles(dir); }
+QCoro::Task<QString> Recorder::mixdown(const QString& dir) {
+    return mixdownWorkFiles(dir);
+}
 
 QCoro::Task<QUrl> Recorder::upload(const QString& file, const QString& server, const QString& apiKey) {
     return sendRecording(file, server, apiKey, title(), uploadIdleTimeoutSeconds_);

@@ -15,7 +15,8 @@ QByteArray queryItem(const char* name, const QString& value) {
 }
 
 bool hasControlCharacter(const QString& text) {
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 } // namespace
@@ -53,13 +54,14 @@ Http::UploadRequest makeUploadRequest(const QString& file, const QString& server
         throw VelmorError(QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
     }
     const QString date = dateOnly().string(QDateTime::currentDateTime());
-    const QString name = QStringLiteral("Запись ") + fileStamp().string(QDateTime::currentDateTime()) + QStringLiteral(".m4a");
+    const QString name =
+        QStringLiteral("Запись ") + fileStamp().string(QDateTime::currentDateTime()) + QStringLiteral(".m4a");
     const QString sentTitle =
         title.isEmpty() ? QStringLiteral("Звонок ") + humanStamp().string(QDateTime::currentDateTime()) : title;
 
     Http::UploadRequest request;
-    request.url = endpoint.toEncoded() + '?' + queryItem("name", name) + '&' + queryItem("title", sentTitle) + '&' +
-                  queryItem("date", date);
+    request.url = endpoint.toEncoded() + '?' + queryItem("name", name) + '&' + queryItem("title", sentTitle) +
+                  '&' + queryItem("date", date);
     request.headers = {{"Content-Type", "audio/mp4"}, {"X-Api-Key", apiKey.toUtf8()}};
     request.bodyFile = file;
     request.idleTimeoutSeconds = idleTimeoutSeconds;

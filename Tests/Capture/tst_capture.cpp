@@ -40,7 +40,9 @@ qint64 onset(const std::vector<float>& samples, qint64 from = 0, float threshold
     return -1;
 }
 
-void setDefaultSink(const QString& sink) { TestSupport::run(QStringLiteral("pactl"), {"set-default-sink", sink}); }
+void setDefaultSink(const QString& sink) {
+    TestSupport::run(QStringLiteral("pactl"), {"set-default-sink", sink});
+}
 
 } // namespace
 
@@ -124,7 +126,8 @@ private slots:
         const QString dir = *RecorderTestAccess::workDir(recorder);
         const auto started = QDateTime::currentDateTimeUtc();
         QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
-        RecorderTestAccess::queue(recorder).sync([&] { RecorderTestAccess::writer(recorder)->systemFile.reset(); });
+        RecorderTestAccess::queue(recorder).sync(
+            [&] { RecorderTestAccess::writer(recorder)->systemFile.reset(); });
         setDefaultSink("speakers");
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const qint64 lowStart = onset(system.left, 0, 0.1f);
@@ -151,14 +154,16 @@ private slots:
         QCoro::waitFor(wait(200));
         QCOMPARE(TestSupport::run(QStringLiteral("pkill"), {"-KILL", "-x", "pulseaudio"}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
-        QVERIFY2(recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")),
-                 qPrintable(recorder.status()));
+        QVERIFY2(
+            recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")),
+            qPrintable(recorder.status()));
         const QString dir = *RecorderTestAccess::workDir(recorder);
-        RecorderTestAccess::queue(recorder).sync([&] { RecorderTestAccess::writer(recorder)->systemFile.reset(); });
+        RecorderTestAccess::queue(recorder).sync(
+            [&] { RecorderTestAccess::writer(recorder)->systemFile.reset(); });
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         QVERIFY(system.frames() > kRate);
-        QVERIFY(TestSupport::toneLevel(system.left, onset(system.left, 0, 0.1f), onset(system.left, 0, 0.1f) + kRate / 2,
-                                       440) > 0.1);
+        QVERIFY(TestSupport::toneLevel(system.left, onset(system.left, 0, 0.1f),
+                                       onset(system.left, 0, 0.1f) + kRate / 2, 440) > 0.1);
     }
 };
 

@@ -67,7 +67,8 @@ private slots:
             try {
                 co_await Dispatch::runInBackground([] { throw std::invalid_argument("broken"); });
             } catch (const std::invalid_argument& error) {
-                co_return QString::fromUtf8(error.what()) + (QThread::currentThread() == mainThread ? "@main" : "@pool");
+                co_return QString::fromUtf8(error.what()) +
+                    (QThread::currentThread() == mainThread ? "@main" : "@pool");
             }
             co_return QStringLiteral("not thrown");
         };

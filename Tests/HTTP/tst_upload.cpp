@@ -9,8 +9,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QUrlQuery>
 #include <QTest>
+#include <QUrlQuery>
 
 namespace {
 
@@ -103,7 +103,8 @@ private slots:
         const auto items = query.queryItems(QUrl::FullyDecoded);
         QCOMPARE(items.size(), 3);
         QCOMPARE(items[0].first, QStringLiteral("name"));
-        QVERIFY(items[0].second.startsWith(QStringLiteral("Запись ")) && items[0].second.endsWith(QStringLiteral(".m4a")));
+        QVERIFY(items[0].second.startsWith(QStringLiteral("Запись ")) &&
+                items[0].second.endsWith(QStringLiteral(".m4a")));
         QCOMPARE(items[1], qMakePair(QStringLiteral("title"), QStringLiteral("Планёрка +1")));
         QVERIFY(requestLine.contains("%2B1")); // "+" is encoded, or it would arrive as a space
         QCOMPARE(items[2].first, QStringLiteral("date"));
@@ -125,16 +126,26 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("error");
-        QTest::newRow("299 is a success") << httpReply(299, R"({"meeting":{"id":"7"}})") << "/m/7" << "";
-        QTest::newRow("id as number") << httpReply(200, R"({"meeting":{"id":7}})") << "/m/" << "";
-        QTest::newRow("array") << httpReply(200, "[1,2]") << "/m/" << "";
-        QTest::newRow("300") << httpReply(300, "{}") << "" << "Сервер ответил 300";
-        QTest::newRow("error text") << httpReply(403, R"({"error":"Ключ отозван"})") << "" << "Ключ отозван";
-        QTest::newRow("empty error") << httpReply(400, R"({"error":""})") << "" << "";
-        QTest::newRow("html 401") << httpReply(401, "<html>no</html>", "text/html") << "" << "Сервер ответил 401";
-        QTest::newRow("html 502") << httpReply(502, "<html>bad</html>", "text/html") << "" << "Сервер ответил 502";
-        QTest::newRow("empty body") << httpReply(200, "") << "" << "json";
-        QTest::newRow("scalar") << httpReply(200, "\"id\"") << "" << "json";
+        QTest::newRow("299 is a success") << httpReply(299, R"({"meeting":{"id":"7"}})") << "/m/7"
+                                          << "";
+        QTest::newRow("id as number") << httpReply(200, R"({"meeting":{"id":7}})") << "/m/"
+                                      << "";
+        QTest::newRow("array") << httpReply(200, "[1,2]") << "/m/"
+                               << "";
+        QTest::newRow("300") << httpReply(300, "{}") << ""
+                             << "Сервер ответил 300";
+        QTest::newRow("error text") << httpReply(403, R"({"error":"Ключ отозван"})") << ""
+                                    << "Ключ отозван";
+        QTest::newRow("empty error") << httpReply(400, R"({"error":""})") << ""
+                                     << "";
+        QTest::newRow("html 401") << httpReply(401, "<html>no</html>", "text/html") << ""
+                                  << "Сервер ответил 401";
+        QTest::newRow("html 502") << httpReply(502, "<html>bad</html>", "text/html") << ""
+                                  << "Сервер ответил 502";
+        QTest::newRow("empty body") << httpReply(200, "") << ""
+                                    << "json";
+        QTest::newRow("scalar") << httpReply(200, "\"id\"") << ""
+                                << "json";
     }
     void replies() {
         QFETCH(QByteArray, reply);
@@ -145,7 +156,8 @@ private slots:
         if (!link.isEmpty()) {
             QCOMPARE(result.value, QUrl(server_.address() + link));
         } else if (error == QLatin1String("json")) {
-            QVERIFY2(result.error->startsWith(QStringLiteral("Не удалось прочитать данные")), qPrintable(*result.error));
+            QVERIFY2(result.error->startsWith(QStringLiteral("Не удалось прочитать данные")),
+                     qPrintable(*result.error));
         } else {
             QCOMPARE(result.error, error);
         }
@@ -162,21 +174,25 @@ private slots:
     }
 
     void failuresBeforeAnythingIsSent() {
-        QCOMPARE(send(server_.address(), QString()).error, QStringLiteral("Не задан ключ API — откройте настройки виджета"));
+        QCOMPARE(send(server_.address(), QString()).error,
+                 QStringLiteral("Не задан ключ API — откройте настройки виджета"));
         server_.request.clear();
         const auto injected = send(server_.address(), QStringLiteral("key\r\nX-Admin: 1"));
         QCOMPARE(injected.error, QStringLiteral("Ключ API содержит недопустимые символы — скопируйте его заново"));
         QVERIFY(server_.request.isEmpty());
         QVERIFY(send(QStringLiteral("velmor.example")).error->startsWith(QStringLiteral("Неподдерживаемый URL")));
-        QCOMPARE(send(QStringLiteral("http://[::1")).error, QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
+        QCOMPARE(send(QStringLiteral("http://[::1")).error,
+                 QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
     }
 
     void transferErrors() {
-        QVERIFY(send(QStringLiteral("http://127.0.0.1:1")).error->startsWith(QStringLiteral("Не удалось подключиться к серверу (")));
+        QVERIFY(send(QStringLiteral("http://127.0.0.1:1"))
+                    .error->startsWith(QStringLiteral("Не удалось подключиться к серверу (")));
         server_.stall = true;
         const auto stalled = send(server_.address(), QStringLiteral("k"), QString(), 2);
         server_.stall = false;
-        QVERIFY2(stalled.error->startsWith(QStringLiteral("Превышен лимит времени на запрос")), qPrintable(*stalled.error));
+        QVERIFY2(stalled.error->startsWith(QStringLiteral("Превышен лимит времени на запрос")),
+                 qPrintable(*stalled.error));
     }
 
     void anEarlyRefusalKeepsTheServersAnswer() {

@@ -97,17 +97,34 @@ private slots:
         TestSupport::writeCaf(path("mic.caf"), 1.0, tone(440, 0.3));
         const auto result = mix();
         QVERIFY(!result.value);
-        QVERIFY2(result.error->startsWith(QStringLiteral("Не удалось открыть аудиофайл (")), qPrintable(*result.error));
+        QVERIFY2(result.error->startsWith(QStringLiteral("Не удалось открыть аудиофайл (")),
+                 qPrintable(*result.error));
         QVERIFY(!QFile::exists(path("velmor.m4a")));
     }
 
     void onlyTheFirstAudioTrackOfAFileIsUsed() {
         // Two audio streams in one file (Matroska content under the work file's name).
-        const int code = TestSupport::run(
-            QStringLiteral("ffmpeg"),
-            {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-f", "lavfi",
-             "-i", "sine=frequency=1500:duration=1", "-map", "0", "-map", "1", "-c:a", "pcm_f32le", "-f", "matroska",
-             path("system.caf")});
+        const int code = TestSupport::run(QStringLiteral("ffmpeg"), {"-nostdin",
+                                                                     "-loglevel",
+                                                                     "error",
+                                                                     "-y",
+                                                                     "-f",
+                                                                     "lavfi",
+                                                                     "-i",
+                                                                     "sine=frequency=440:duration=1",
+                                                                     "-f",
+                                                                     "lavfi",
+                                                                     "-i",
+                                                                     "sine=frequency=1500:duration=1",
+                                                                     "-map",
+                                                                     "0",
+                                                                     "-map",
+                                                                     "1",
+                                                                     "-c:a",
+                                                                     "pcm_f32le",
+                                                                     "-f",
+                                                                     "matroska",
+                                                                     path("system.caf")});
         QCOMPARE(code, 0);
         const auto result = mix();
         QVERIFY2(result.value, qPrintable(result.error.value_or("")));
@@ -149,7 +166,8 @@ private slots:
         Media::Composition composition;
         const Media::AssetTrack track = Media::Asset(path("system.caf")).audioTracks().front();
         composition.addMutableAudioTrack()->insertTimeRange(
-            {Media::MediaTime::zero(), Media::MediaTime{12 * kRate, kRate, true}}, track, Media::MediaTime::zero());
+            {Media::MediaTime::zero(), Media::MediaTime{12 * kRate, kRate, true}}, track,
+            Media::MediaTime::zero());
         auto single = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
         single->options().segments = 1;
         single->exportBlocking(path("single.m4a"));
@@ -157,7 +175,9 @@ private slots:
         split->options().segments = 3;
         split->options().warmupFrames = 2 * kRate;
         split->exportBlocking(path("split.m4a"));
-        QVERIFY(QDir(dir_->path()).entryList({QStringLiteral(".velmor-spool-*")}, QDir::Hidden | QDir::Files).isEmpty());
+        QVERIFY(QDir(dir_->path())
+                    .entryList({QStringLiteral(".velmor-spool-*")}, QDir::Hidden | QDir::Files)
+                    .isEmpty());
 
         const TestSupport::Pcm one = decode(path("single.m4a"));
         const TestSupport::Pcm three = decode(path("split.m4a"));

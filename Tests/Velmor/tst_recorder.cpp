@@ -90,8 +90,8 @@ private slots:
         const QString described = errorDescription(std::make_exception_ptr(VelmorError(message)));
         QCOMPARE(described, message);
         QVERIFY(!described.contains(QStringLiteral("VelmorError")));
-        const QString platform = errorDescription(std::make_exception_ptr(
-            Capture::CaptureError(Capture::CaptureError::Kind::ConnectionRefused, QStringLiteral("Connection refused"))));
+        const QString platform = errorDescription(std::make_exception_ptr(Capture::CaptureError(
+            Capture::CaptureError::Kind::ConnectionRefused, QStringLiteral("Connection refused"))));
         QCOMPARE(platform, QStringLiteral("Не удалось подключиться к аудиосерверу (Connection refused)"));
     }
 };
@@ -131,7 +131,8 @@ private slots:
                                  "июля",   "августа", "сентября", "октября", "ноября", "декабря"};
         for (int month = 1; month <= 12; ++month) {
             const QDateTime day(QDate(2026, month, 15), QTime(12, 0), QTimeZone("Europe/Moscow"));
-            QCOMPARE(humanStamp().string(day), QStringLiteral("15 ") + months[month - 1] + QStringLiteral(", 12:00"));
+            QCOMPARE(humanStamp().string(day),
+                     QStringLiteral("15 ") + months[month - 1] + QStringLiteral(", 12:00"));
         }
     }
 };

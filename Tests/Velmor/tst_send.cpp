@@ -93,7 +93,8 @@ private slots:
         const QString received = tmp_.filePath("received/" + id);
         QFile meta(received + "/meta.json");
         QVERIFY(meta.open(QIODevice::ReadOnly));
-        QCOMPARE(QJsonDocument::fromJson(meta.readAll()).object()["title"].toString(), QStringLiteral("Планёрка +1"));
+        QCOMPARE(QJsonDocument::fromJson(meta.readAll()).object()["title"].toString(),
+                 QStringLiteral("Планёрка +1"));
         const TestSupport::StreamInfo info = TestSupport::probe(received + "/recording.m4a");
         QCOMPARE(info.codec, QStringLiteral("aac"));
         QVERIFY2(info.seconds > 1.2 && info.seconds < 3.0, qPrintable(QString::number(info.seconds)));
@@ -117,8 +118,8 @@ private slots:
         QCOMPARE(recorder.status(), QStringLiteral("Ошибка: Неверный ключ API. Файл сохранён в ") + dir);
         QCOMPARE(recorder.lastLink(), std::optional<QUrl>(previous));
         QVERIFY(QFileInfo::exists(dir + "/velmor.m4a"));
-        QTRY_VERIFY_WITH_TIMEOUT(!notifications().isEmpty() &&
-                                     notifications().last()["summary"].toString() == QStringLiteral("Не удалось отправить"),
+        QTRY_VERIFY_WITH_TIMEOUT(!notifications().isEmpty() && notifications().last()["summary"].toString() ==
+                                                                   QStringLiteral("Не удалось отправить"),
                                  5000);
         QCOMPARE(notifications().last()["body"].toString(), QStringLiteral("Неверный ключ API"));
         QVERIFY(notifications().last()["hints"].toObject()["x-velmor-id"].toString().size() == 36);
@@ -130,7 +131,8 @@ private slots:
         record(recorder, 800);
         const QString dir = *RecorderTestAccess::workDir(recorder);
         QCoro::waitFor(recorder.stopAndSend(server_, QString()));
-        QCOMPARE(recorder.status(), QStringLiteral("Ошибка: Не задан ключ API — откройте настройки виджета. Файл сохранён в ") + dir);
+        QCOMPARE(recorder.status(),
+                 QStringLiteral("Ошибка: Не задан ключ API — откройте настройки виджета. Файл сохранён в ") + dir);
         for (const char* name : {"system.caf", "mic.caf", "velmor.m4a"}) {
             QVERIFY2(QFileInfo::exists(dir + "/" + name), name);
         }

@@ -51,7 +51,7 @@ private slots:
         QVERIFY(QFileInfo(dir).isDir());
         QVERIFY(QFileInfo(dir).fileName().contains(QRegularExpression(
             QStringLiteral("^velmor-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))));
-        struct stat info{};
+        struct stat info {};
         QCOMPARE(::stat(QFile::encodeName(dir).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0700u);
         QVERIFY(RecorderTestAccess::stream(recorder) && RecorderTestAccess::writer(recorder));
@@ -164,7 +164,8 @@ private slots:
         auto writer = service->lastDelegate;
         recorder.reset();
         struct Dummy : Capture::Stream {
-            void addStreamOutput(std::shared_ptr<Capture::StreamOutput>, Capture::OutputType, Dispatch::SerialQueue&) override {}
+            void addStreamOutput(std::shared_ptr<Capture::StreamOutput>, Capture::OutputType,
+                                 Dispatch::SerialQueue&) override {}
             QCoro::Task<> startCapture() override { co_return; }
             QCoro::Task<> stopCapture() override { co_return; }
         } dummy;

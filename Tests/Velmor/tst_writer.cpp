@@ -20,7 +20,8 @@ Capture::SampleBuffer constant(float value, qint64 frames, Capture::AudioFormat 
 }
 
 struct NoStream : Capture::Stream {
-    void addStreamOutput(std::shared_ptr<Capture::StreamOutput>, Capture::OutputType, Dispatch::SerialQueue&) override {}
+    void addStreamOutput(std::shared_ptr<Capture::StreamOutput>, Capture::OutputType,
+                         Dispatch::SerialQueue&) override {}
     QCoro::Task<> startCapture() override { co_return; }
     QCoro::Task<> stopCapture() override { co_return; }
 };
@@ -88,7 +89,8 @@ private slots:
     void freshFileWhoseFirstWriteFailsIsDroppedAndMadeAnew() {
         QTemporaryDir dir;
         CaptureWriter writer(dir.path());
-        writer.stream(stream_, Capture::SampleBuffer::withUnreachableData(kStereo), Capture::OutputType::Microphone);
+        writer.stream(stream_, Capture::SampleBuffer::withUnreachableData(kStereo),
+                      Capture::OutputType::Microphone);
         QVERIFY(!writer.micFile);
         writer.stream(stream_, constant(0.5f, 300), Capture::OutputType::Microphone);
         QVERIFY(writer.micFile);
@@ -118,9 +120,10 @@ private slots:
         std::vector<float> planes(960);
         std::fill_n(planes.begin(), 480, 0.1f);
         std::fill_n(planes.begin() + 480, 480, -0.3f);
-        writer.stream(stream_,
-                      Capture::SampleBuffer(planar, QByteArray(reinterpret_cast<const char*>(planes.data()), 960 * 4)),
-                      Capture::OutputType::Audio);
+        writer.stream(
+            stream_,
+            Capture::SampleBuffer(planar, QByteArray(reinterpret_cast<const char*>(planes.data()), 960 * 4)),
+            Capture::OutputType::Audio);
         writer.systemFile.reset();
         const TestSupport::Pcm pcm = TestSupport::decode(dir.filePath("system.caf"));
         QCOMPARE(pcm.frames(), 480);

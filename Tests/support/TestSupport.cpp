@@ -27,7 +27,9 @@ void writeCaf(const QString& path, double seconds, const Signal& signal, int rat
 }
 
 Signal tone(double frequency, double amplitude, int rate) {
-    return [=](qint64 frame, int) { return float(amplitude * std::sin(2 * M_PI * frequency * double(frame) / rate)); };
+    return [=](qint64 frame, int) {
+        return float(amplitude * std::sin(2 * M_PI * frequency * double(frame) / rate));
+    };
 }
 
 Pcm decode(const QString& path) {
@@ -82,11 +84,13 @@ StreamInfo probe(const QString& path) {
         const AVStream* stream = input->streams[i];
         if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
             info.codec = QString::fromUtf8(avcodec_get_name(stream->codecpar->codec_id));
-            info.profile = QString::fromUtf8(avcodec_profile_name(stream->codecpar->codec_id, stream->codecpar->profile));
+            info.profile =
+                QString::fromUtf8(avcodec_profile_name(stream->codecpar->codec_id, stream->codecpar->profile));
             info.sampleRate = stream->codecpar->sample_rate;
             info.channels = stream->codecpar->ch_layout.nb_channels;
-            info.seconds = stream->duration != AV_NOPTS_VALUE ? double(stream->duration) * av_q2d(stream->time_base)
-                                                              : double(input->duration) / AV_TIME_BASE;
+            info.seconds = stream->duration != AV_NOPTS_VALUE
+                               ? double(stream->duration) * av_q2d(stream->time_base)
+                               : double(input->duration) / AV_TIME_BASE;
             break;
         }
     }

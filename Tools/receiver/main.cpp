@@ -5,8 +5,8 @@
 //
 // POST /api/transcribe stores the body and the query under DIR/<id>/ and answers
 // {"meeting":{"id":"<id>"}}; GET /m/<id> is the meeting's page; GET /m/<id>/audio the recording.
-#include <QCoreApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -19,12 +19,15 @@
 
 namespace {
 
-QString html(const QString& text) { return text.toHtmlEscaped(); }
+QString html(const QString& text) {
+    return text.toHtmlEscaped();
+}
 
 void replyError(httplib::Response& response, int status, const QString& message) {
     response.status = status;
-    response.set_content(QJsonDocument(QJsonObject{{"error", message}}).toJson(QJsonDocument::Compact).toStdString(),
-                         "application/json");
+    response.set_content(
+        QJsonDocument(QJsonObject{{"error", message}}).toJson(QJsonDocument::Compact).toStdString(),
+        "application/json");
 }
 
 } // namespace
@@ -59,7 +62,9 @@ int main(int argc, char* argv[]) {
             replyError(response, 500, QStringLiteral("Не удалось сохранить запись"));
             return;
         }
-        readBody([&](const char* chunk, std::size_t length) { return body.write(chunk, qint64(length)) == qint64(length); });
+        readBody([&](const char* chunk, std::size_t length) {
+            return body.write(chunk, qint64(length)) == qint64(length);
+        });
         body.close();
         QJsonObject meta;
         for (const char* name : {"name", "title", "date"}) {
@@ -74,9 +79,10 @@ int main(int argc, char* argv[]) {
             metaFile.open(QIODevice::WriteOnly);
             metaFile.write(QJsonDocument(meta).toJson());
         }
-        response.set_content(
-            QJsonDocument(QJsonObject{{"meeting", QJsonObject{{"id", id}}}}).toJson(QJsonDocument::Compact).toStdString(),
-            "application/json");
+        response.set_content(QJsonDocument(QJsonObject{{"meeting", QJsonObject{{"id", id}}}})
+                                 .toJson(QJsonDocument::Compact)
+                                 .toStdString(),
+                             "application/json");
     });
     server.Get(R"(/m/([0-9a-f]+))", [&](const httplib::Request& request, httplib::Response& response) {
         const QString id = QString::fromStdString(request.matches[1]);
@@ -87,9 +93,11 @@ int main(int argc, char* argv[]) {
         }
         const QJsonObject meta = QJsonDocument::fromJson(metaFile.readAll()).object();
         const QString page =
-            QStringLiteral("<!doctype html><html lang=\"ru\"><meta charset=\"utf-8\"><title>%1</title>"
-                           "<body><h1>%1</h1><p>%2 · %3</p><audio controls src=\"/m/%4/audio\"></audio></body></html>")
-                .arg(html(meta["title"].toString()), html(meta["date"].toString()), html(meta["name"].toString()), id);
+            QStringLiteral(
+                "<!doctype html><html lang=\"ru\"><meta charset=\"utf-8\"><title>%1</title>"
+                "<body><h1>%1</h1><p>%2 · %3</p><audio controls src=\"/m/%4/audio\"></audio></body></html>")
+                .arg(html(meta["title"].toString()), html(meta["date"].toString()), html(meta["name"].toString()),
+                     id);
         response.set_content(page.toStdString(), "text/html; charset=utf-8");
     });
     server.Get(R"(/m/([0-9a-f]+)/audio)", [&](const httplib::Request& request, httplib::Response& response) {
