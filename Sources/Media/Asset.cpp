@@ -11,6 +11,8 @@ namespace Media {
 namespace av {
 
 Input openInput(const QString& path) {
+    // The program writes no log; failures reach the user through the errors instead.
+    av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* raw = nullptr;
     const QByteArray native = QFile::encodeName(path);
     int result = avformat_open_input(&raw, native.constData(), nullptr, nullptr);

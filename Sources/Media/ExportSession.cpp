@@ -60,6 +60,7 @@ av::Codec makeEncoder(const ExportSession::Options& options) {
     encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER; // MPEG-4 keeps the decoder config out of band
     AVDictionary* settings = nullptr;
     av_dict_set(&settings, "aac_coder", options.coder.toUtf8().constData(), 0);
+    av_dict_parse_string(&settings, options.encoderOptions.toUtf8().constData(), "=", ":", 0);
     const int result = avcodec_open2(encoder.get(), codec, &settings);
     av_dict_free(&settings);
     check(result, MediaError::Kind::CannotEncode);

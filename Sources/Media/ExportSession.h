@@ -25,7 +25,8 @@ public:
     struct Options {
         int segments = 0; // 0: one per core for long timelines, else one
         qint64 warmupFrames = 20 * 48000;
-        QString coder = QStringLiteral("fast"); // the encoder's "aac_coder"
+        QString coder = QStringLiteral("twoloop"); // the encoder's "aac_coder"
+        QString encoderOptions;                       // more of the encoder's options, "name=value:..."
         int bitRate = 128000;
     };
 

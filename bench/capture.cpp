@@ -1,0 +1,110 @@
+// velmor-bench-capture: the capture's benchmark helper.
+//   record DIR SECONDS    records system audio and microphone into DIR through the app's capture
+//                         service and writer; prints the frames written and the RSS at each 10 s
+//   header DIR            the cost of keeping a CAF header up to date after every write
+#include "AudioFile.h"
+#include "CaptureWriter.h"
+#include "PulseStream.h"
+
+#include <QCoreApplication>
+#include <QCoroTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <cstdio>
+#include <sndfile.h>
+
+namespace {
+
+long rssKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').front().toLong();
+        }
+    }
+    return 0;
+}
+
+QCoro::Task<int> record(QString dir, int seconds) {
+    Dispatch::SerialQueue queue(QStringLiteral(VELMOR_APP_ID ".capture"));
+    auto writer = std::make_shared<CaptureWriter>(dir);
+    Capture::StreamConfiguration configuration;
+    configuration.capturesAudio = true;
+    configuration.captureMicrophone = true;
+    Capture::PulseStream stream(configuration, writer);
+    stream.addStreamOutput(writer, Capture::OutputType::Audio, queue);
+    stream.addStreamOutput(writer, Capture::OutputType::Microphone, queue);
+    co_await stream.startCapture();
+    for (int elapsed = 0; elapsed < seconds; elapsed += 10) {
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.start(std::min(10, seconds - elapsed) * 1000);
+        co_await timer;
+        std::printf("rss_kb_at_%ds=%ld\n", std::min(elapsed + 10, seconds), rssKb());
+    }
+    co_await stream.stopCapture();
+    qint64 systemFrames = 0;
+    qint64 micFrames = 0;
+    queue.sync([&] {
+        systemFrames = writer->systemFile ? writer->systemFile->framesWritten() : 0;
+        micFrames = writer->micFile ? writer->micFile->framesWritten() : 0;
+        writer->systemFile.reset();
+        writer->micFile.reset();
+    });
+    std::printf("system_frames=%lld mic_frames=%lld\n", systemFrames, micFrames);
+    co_return 0;
+}
+
+// 60 s of 50 ms buffers, written with and without the header brought up to date each time.
+int headerCost(const QString& dir) {
+    const Media::PcmFormat format{48000, 2, Media::PcmFormat::SampleType::Float32, true};
+    std::vector<float> buffer(2 * 2400, 0.25f);
+    for (const bool update : {false, true}) {
+        const QString path = QDir(dir).filePath(update ? "updated.caf" : "plain.caf");
+        QElapsedTimer timer;
+        timer.start();
+        {
+            Media::AudioFile file(path, format);
+            if (!update) {
+                // AudioFile always updates; undo it to compare with a plain writer.
+                SF_INFO info{};
+                SNDFILE* raw = sf_open(QFile::encodeName(path + ".raw").constData(), SFM_WRITE,
+                                       &(info = {0, 48000, 2, SF_FORMAT_CAF | SF_FORMAT_FLOAT, 0, 0}));
+                for (int i = 0; i < 1200; ++i) {
+                    sf_writef_float(raw, buffer.data(), 2400);
+                }
+                sf_close(raw);
+            } else {
+                for (int i = 0; i < 1200; ++i) {
+                    file.write(format, {buffer.data()}, 2400);
+                }
+            }
+        }
+        std::printf("%s: %.1f ms for 60 s of audio in 1200 writes\n",
+                    update ? "header updated after every write" : "header written at close", double(timer.nsecsElapsed()) / 1e6);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const QStringList args = application.arguments().mid(1);
+    try {
+        if (args.size() == 3 && args[0] == QLatin1String("record")) {
+            return QCoro::waitFor(record(args[1], args[2].toInt()));
+        }
+        if (args.size() == 2 && args[0] == QLatin1String("header")) {
+            return headerCost(args[1]);
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    std::fprintf(stderr, "usage: record DIR SECONDS | header DIR\n");
+    return 2;
+}
