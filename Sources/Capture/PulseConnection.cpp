@@ -209,17 +209,16 @@ void PulseConnection::setOnServerChanged(std::function<void()> onChanged) {
 void PulseConnection::onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
     auto* connection = static_cast<PulseConnection*>(self);
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-    if ((facility == PA_SUBSCRIPTION_EVENT_SERVER || facility == PA_SUBSCRIPTION_EVENT_SINK ||
-         facility == PA_SUBSCRIPTION_EVENT_SOURCE) &&
-        connection->onChanged_) {
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER && connection->onChanged_) {
         connection->onChanged_();
     }
 }
 
 void PulseConnection::subscribeToServerChanges() {
     pa_context_set_subscribe_callback(context_, &PulseConnection::onSubscription, this);
-    auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK |
-                                       PA_SUBSCRIPTION_MASK_SOURCE);
+    // A change of default is a server event; a device that goes away fails its stream instead.
+    // Sink and source events are left out: volume and state changes would wake us for nothing.
+    auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER);
     pa_operation* operation = pa_context_subscribe(context_, mask, nullptr, nullptr);
     if (operation) {
         pa_operation_unref(operation);

@@ -1,5 +1,6 @@
 // A CAF work file of linear PCM, written as it arrives (libsndfile). The header is brought up to
-// date after every write, so a file cut off by a crash still describes all audio written so far.
+// date every second of audio, so a file cut off by a crash still describes the audio written up
+// to its last second.
 #pragma once
 
 #include <QList>
@@ -41,6 +42,7 @@ private:
     SNDFILE* file_ = nullptr;
     PcmFormat format_;
     qint64 framesWritten_ = 0;
+    qint64 framesInHeader_ = 0;
 };
 
 } // namespace Media

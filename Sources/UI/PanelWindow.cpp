@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -55,8 +56,11 @@ void PanelWindow::showAnchored(const QRect& iconGeometry) {
     raise();
     activateWindow();
     // Typing goes to the panel's first field at once.
-    if (QWidget* first = nextInFocusChain(); first && first != this) {
-        focusNextChild();
+    for (QLineEdit* field : findChildren<QLineEdit*>()) {
+        if (field->isVisibleTo(this) && field->isEnabled()) {
+            field->setFocus(Qt::PopupFocusReason);
+            break;
+        }
     }
 }
 

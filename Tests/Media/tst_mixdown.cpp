@@ -161,39 +161,37 @@ private slots:
     }
 
     void segmentsSpliceWithoutGapsOrRepeats() {
-        // A continuous tone long enough to split; the split export must decode like a single one.
-        TestSupport::writeCaf(path("system.caf"), 12.0, tone(997, 0.3));
+        // A continuous tone long enough to split once after a full warm-up; the split export must
+        // decode like a single one: same length, and around the cut no further from the tone.
+        constexpr qint64 kSeconds = 48;
+        TestSupport::writeCaf(path("system.caf"), double(kSeconds), tone(997, 0.3));
         Media::Composition composition;
         const Media::AssetTrack track = Media::Asset(path("system.caf")).audioTracks().front();
         composition.addMutableAudioTrack()->insertTimeRange(
-            {Media::MediaTime::zero(), Media::MediaTime{12 * kRate, kRate, true}}, track,
+            {Media::MediaTime::zero(), Media::MediaTime{kSeconds * kRate, kRate, true}}, track,
             Media::MediaTime::zero());
         auto single = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
         single->options().segments = 1;
         single->exportBlocking(path("single.m4a"));
         auto split = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
-        split->options().segments = 3;
-        split->options().warmupFrames = 2 * kRate;
+        split->options().segments = 2;
         split->exportBlocking(path("split.m4a"));
-        QVERIFY(QDir(dir_->path())
-                    .entryList({QStringLiteral(".velmor-spool-*")}, QDir::Hidden | QDir::Files)
-                    .isEmpty());
+        QVERIFY(QDir(dir_->path()).entryList({QStringLiteral(".velmor-spool-*")}, QDir::Hidden | QDir::Files).isEmpty());
 
         const TestSupport::Pcm one = decode(path("single.m4a"));
-        const TestSupport::Pcm three = decode(path("split.m4a"));
-        QCOMPARE(three.frames(), one.frames());
-        // Around each cut the split output follows the tone as closely as the single encode does.
-        for (const qint64 cut : {qint64(4 * kRate) / 1024 * 1024, qint64(8 * kRate) / 1024 * 1024}) {
-            double errorSingle = 0;
-            double errorSplit = 0;
-            for (qint64 i = cut - 4096; i < cut + 4096; ++i) {
-                const double exact = 0.3 * std::sin(2 * M_PI * 997 * double(i) / kRate);
-                errorSingle += std::pow(one.left[std::size_t(i)] - exact, 2);
-                errorSplit += std::pow(three.left[std::size_t(i)] - exact, 2);
-            }
-            const double db = 10 * std::log10(errorSplit / errorSingle);
-            QVERIFY2(db < 3.0, qPrintable(QStringLiteral("seam error %1 dB above a single encode").arg(db)));
+        const TestSupport::Pcm two = decode(path("split.m4a"));
+        QCOMPARE(two.frames(), one.frames());
+        const qint64 cut = kSeconds * kRate / 2 / 1024 * 1024;
+        double errorSingle = 0;
+        double errorSplit = 0;
+        for (qint64 i = cut - 2 * kRate; i < cut + 2 * kRate; ++i) {
+            const double exact = 0.3 * std::sin(2 * M_PI * 997 * double(i) / kRate);
+            errorSingle += std::pow(one.left[std::size_t(i)] - exact, 2);
+            errorSplit += std::pow(two.left[std::size_t(i)] - exact, 2);
         }
+        const double db = 10 * std::log10(errorSplit / errorSingle);
+        qInfo("seam: %.2f dB against a single encode", db);
+        QVERIFY2(db < 1.0, qPrintable(QStringLiteral("seam error %1 dB above a single encode").arg(db)));
     }
 
     void cancelledExportFailsAndLeavesNoFile() {

@@ -164,10 +164,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("written")), 10000);
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
-        QVERIFY(framesIn(path) >= 41 * 2400);
+        // At most the last second is lost.
+        const qint64 written = 41 * 2400;
+        QVERIFY2(framesIn(path) >= written - 48000, qPrintable(QString::number(framesIn(path))));
         const TestSupport::Pcm pcm = TestSupport::decode(path);
-        QVERIFY(pcm.frames() >= 41 * 2400);
-        QCOMPARE(pcm.left[qsizetype(41 * 2400 - 1)], 0.5f);
+        QVERIFY(pcm.frames() >= written - 48000);
+        QCOMPARE(pcm.left[std::size_t(written - 48000 - 1)], 0.5f);
     }
 };
 
