@@ -24,7 +24,7 @@ const QHash<QString, QByteArray>& drawings() {
          R"(<circle cx="12" cy="12" r="10.5" fill="none" stroke="C" stroke-width="1.8"/>
             <circle cx="12" cy="12" r="5" fill="R"/>)"},
         {QStringLiteral("stop.circle.fill"),
-         R"(<circle cx="12" cy="12" r="11" fill="C"/><rect x="8" y="8" width="8" height="8" rx="1.5" fill="#ffffff"/>)"},
+         R"(<circle cx="12" cy="12" r="11" fill="C"/><rect x="8" y="8" width="8" height="8" rx="1.5" fill="R"/>)"},
         {QStringLiteral("gearshape"),
          R"(<g fill="none" stroke="C" stroke-width="1.8"><circle cx="12" cy="12" r="3.2"/>
             <path d="M12 2.5v3M12 18.5v3M2.5 12h3M18.5 12h3M5.3 5.3l2.1 2.1M16.6 16.6l2.1 2.1M5.3 18.7l2.1-2.1M16.6 7.4l2.1-2.1"

@@ -11,8 +11,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 shots="$build/e2e-screenshots"
 rm -rf "$shots"; mkdir -p "$shots"
 failures=0
-check() { # description, command...
-    if "${@:2}" >/dev/null 2>&1; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
+checks=0
+check() { # description, shell condition
+    checks=$((checks + 1))
+    if eval "$2" >/dev/null 2>&1; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
 }
 
 services_dir=$(mktemp -d /tmp/velmor-e2e.XXXXXX)
@@ -49,18 +51,25 @@ receiver_pid=$!
 wait_until 10 test -s "$services_dir/receiver.out" || { echo "the receiver did not start"; exit 1; }
 server=$(sed -n 's/.*\(http:[^ ]*\).*/\1/p' "$services_dir/receiver.out")
 
-bench="$build/bench/velmor-bench-mixdown"
-"$bench" generate music 4 "$services_dir/music.caf" && sox "$services_dir/music.caf" -b 16 "$services_dir/music.wav"
-"$bench" generate speech 4 "$services_dir/speech.caf" && sox "$services_dir/speech.caf" -b 16 "$services_dir/speech.wav"
+# Two tones far apart, so the file shows whether each source made it in.
+sox -n -r 48000 -c 2 -b 16 "$services_dir/system.wav" synth 4 sine 440 vol 0.3
+sox -n -r 48000 -c 2 -b 16 "$services_dir/mic.wav" synth 4 sine 3000 vol 0.3
 
 shot() { import -window root "$shots/$1.png" 2>/dev/null; }
-panel() { /usr/bin/python3 "$here/panel_state.py" velmor 2>/dev/null; }
+# The panel window alone (the README's picture comes from here).
+panel_window() { xdotool search --class velmor 2>/dev/null | while read -r w; do
+    [ "$(xwininfo -id "$w" | awk '/Width:/ {print $2}')" -ge 250 ] && echo "$w"; done | head -n1; }
+panel_shot() { import -window "$(panel_window)" "$shots/$1.png" 2>/dev/null; }
+a11y() { /usr/bin/python3 "$here/a11y.py" "$@" 2>>"$shots/a11y-errors.txt"; }
+panel() { a11y dump; }
+# Gives a field the focus through the accessibility bus, then types into it as a user would.
+fill() { a11y focus "$1" && sleep 0.3 && press ctrl+a && type_text "$2"; }
 tray_icon() { xdotool search --class velmor 2>/dev/null | while read -r w; do
     [ "$(xwininfo -id "$w" | awk '/Width:/ {print $2}')" -le 64 ] && echo "$w"; done | head -n1; }
 start_app() {
     "$app" >"$services_dir/app.log" 2>&1 &
     app_pid=$!
-    wait_until 15 sh -c "[ -n \"\$(xdotool search --class velmor 2>/dev/null)\" ]"
+    wait_until 15 xdotool search --class velmor
     sleep 1
 }
 open_panel() { # clicks the tray icon
@@ -71,60 +80,75 @@ open_panel() { # clicks the tray icon
 }
 press() { xdotool key --delay 50 "$@"; sleep 0.3; }
 type_text() { xdotool type --delay 30 "$1"; sleep 0.3; }
-record_with_sound() {
+# Both tones reach the file: the level around each is well above silence.
+band_level() { ffmpeg -nostdin -i "$1" -af "bandpass=f=$2:w=100,volumedetect" -f null - 2>&1 | sed -n 's/.*mean_volume: -\([0-9]*\).*/\1/p'; }
+both_signals() {
+    local system mic
+    system=$(band_level "$1" 440); mic=$(band_level "$1" 3000)
+    echo "system tone -$system dB, microphone tone -$mic dB" >"$shots/levels.txt"
+    [ -n "$system" ] && [ -n "$mic" ] && [ "$system" -lt 30 ] && [ "$mic" -lt 30 ]
+}
+# The icon shown in the tray, compared with how it looked while idle at the start.
+idle_icon() { import -window "$(tray_icon)" "$shots/icon-now.png" && compare -metric AE "$shots/icon-idle.png" "$shots/icon-now.png" null: 2>/dev/null; }
+record_with_sound() { # screenshot prefix
     press Return # "Начать запись"
     sleep 1
-    paplay --device=speakers "$services_dir/music.wav" & local a=$!
-    paplay --device=micsink "$services_dir/speech.wav" & local b=$!
+    paplay --device=speakers "$services_dir/system.wav" & local a=$!
+    paplay --device=micsink "$services_dir/mic.wav" & local b=$!
     wait "$a" "$b"
-    shot 3-recording
+    shot "$1-recording"
+    panel_shot "panel-$1-recording"
+    import -window "$(tray_icon)" "$shots/$1-icon-recording.png" 2>/dev/null
     press Return # "Остановить и отправить"
 }
 
 start_app
 shot 1-started
-check "the tray icon is there" test -n "$(tray_icon)"
+check "the tray icon is there" 'test -n "$(tray_icon)"'
+import -window "$(tray_icon)" "$shots/icon-idle.png" 2>/dev/null
 open_panel
 shot 2-panel-open
-check "the panel shows its settings for a fresh user" sh -c "panel | grep -q 'Без ключа записи некуда отправлять.'"
-# The first field has the focus: the server address, then the key, then the title.
+check "the panel shows its settings for a fresh user" 'panel | grep -q "Без ключа записи некуда отправлять."'
+# The first field has the focus: the server address.
 press ctrl+a; type_text "$server"
-press Tab
-type_text "v"     # the first character hides the settings section; the gear brings it back
-check "typing the key's first character hides the settings" sh -c "! panel | grep -q 'Адрес сервера'"
-press shift+Tab shift+Tab shift+Tab
-press space       # the gear
-press Tab Tab End; type_text "l_e2e"
-press Tab; type_text "Планёрка +1"
-record_with_sound
-wait_until 30 sh -c "panel | grep -q 'Отправлено. Протокол будет через несколько минут.'"
+fill "Ключ API" "v"
+check "typing the key's first character hides the settings" '! panel | grep -q "Адрес сервера"'
+a11y press "Настройки"   # the gear brings the settings back while the key is being typed
+sleep 0.5
+fill "Ключ API" "vl_e2e"
+fill "Название встречи" "Планёрка +1"
+record_with_sound 3
+wait_panel() { for _ in $(seq 60); do panel | grep -q "$1" && return 0; sleep 0.5; done; return 1; }
+wait_panel 'Отправлено. Протокол будет через несколько минут.'
 shot 4-sent
-check "the panel says the recording was sent" sh -c "panel | grep -q 'Отправлено. Протокол будет через несколько минут.'"
-check "the panel links to the meeting" sh -c "panel | grep -q 'Открыть встречу в Велмор'"
-check "the receiver got one recording" test "$(ls "$services_dir/received" 2>/dev/null | wc -l)" = 1
+check "the panel says the recording was sent" 'panel | grep -q "Отправлено. Протокол будет через несколько минут."'
+check "the panel links to the meeting" 'panel | grep -q "Открыть встречу в Велмор"'
+check "the receiver got one recording" 'test "$(ls "$services_dir/received" 2>/dev/null | wc -l)" = 1'
 meeting=$(ls "$services_dir/received" | head -n1)
-check "the recording carries the typed title" grep -q '"title": "Планёрка +1"' "$services_dir/received/$meeting/meta.json"
-check "the recording is AAC in MP4 of the right length" sh -c \
-    "ffprobe -v error -show_entries stream=codec_name:format=duration -of csv=p=0 '$services_dir/received/$meeting/recording.m4a' | tr '\n' ' ' | grep -Eq 'aac .*(3|4|5|6)\.[0-9]+'"
-check "both signals are in it" sh -c "ffmpeg -nostdin -i '$services_dir/received/$meeting/recording.m4a' -af volumedetect -f null - 2>&1 | grep -q 'mean_volume: -[12][0-9]'"
-check "the notification arrived" grep -q '"summary": "Запись отправлена"' "$VELMOR_NOTIFICATION_LOG"
-check "the work directory is gone" sh -c "! ls -d '$TMPDIR'/velmor-* 2>/dev/null"
-check "the icon is idle again" sh -c "panel | grep -q 'Начать запись'"
+check "the recording carries the typed title" 'grep -q "\"title\": \"Планёрка +1\"" "$services_dir/received/$meeting/meta.json"'
+check "the recording is AAC in MP4 of the right length" \
+    'ffprobe -v error -show_entries stream=codec_name:format=duration -of csv=p=0 "$services_dir/received/$meeting/recording.m4a" | tr "\n" " " | grep -Eq "aac .*(3|4|5|6|7)\.[0-9]+"'
+check "both signals are in it" 'both_signals "$services_dir/received/$meeting/recording.m4a"'
+check "the notification arrived" 'grep -q "\"summary\": \"Запись отправлена\"" "$VELMOR_NOTIFICATION_LOG"'
+check "the work directory is gone" '! ls -d "$TMPDIR"/velmor-*-*'
+panel_shot panel-4-sent
+check "the tray icon showed the recording symbol" '! compare -metric AE "$shots/icon-idle.png" "$shots/3-icon-recording.png" null:'
+check "the panel is idle again" 'panel | grep -q "Начать запись"'
+check "the tray icon is idle again" 'idle_icon'
 
 # The settings survive a restart; a wrong key fails and keeps the files.
 stop_pid "$app_pid"
 sed -i 's/^apiKey=.*/apiKey=vl_wrong/' "$XDG_CONFIG_HOME/velmor/velmor.conf"
 start_app
 open_panel
-check "the settings survived a restart" sh -c "grep -q '^serverURL=$server' '$XDG_CONFIG_HOME/velmor/velmor.conf'"
-record_with_sound
-wait_until 30 sh -c "panel | grep -q 'Ошибка: Неверный ключ API. Файл сохранён в '"
-shot 5-failed
-check "the panel shows the failure and the kept directory" sh -c "panel | grep -q 'Ошибка: Неверный ключ API. Файл сохранён в $TMPDIR/velmor-'"
-check "the work directory was kept" sh -c "ls '$TMPDIR'/velmor-*/velmor.m4a"
-check "the failure was notified" grep -q '"summary": "Не удалось отправить"' "$VELMOR_NOTIFICATION_LOG"
+check "the settings survived a restart" 'panel | grep -q "Начать запись" && ! panel | grep -q "Без ключа записи"'
+record_with_sound 5
+wait_panel 'Ошибка: Неверный ключ API. Файл сохранён в '
+shot 6-failed
+check "the panel shows the failure and the kept directory" 'panel | grep -q "Ошибка: Неверный ключ API. Файл сохранён в $TMPDIR/velmor-"'
+check "the work directory was kept" 'ls "$TMPDIR"/velmor-*/velmor.m4a'
+check "the failure was notified" 'grep -q "\"summary\": \"Не удалось отправить\"" "$VELMOR_NOTIFICATION_LOG"'
 
 echo "screenshots: $shots"
-total=17
-echo "$((total - failures)) passed, $failures failed"
+echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
