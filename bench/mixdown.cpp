@@ -2,9 +2,9 @@
 //   generate speech|music SECONDS OUT.caf     synthetic speech-like or music-like audio
 //   mix DIR [SEGMENTS] [CODER]                 the app's mixdown of DIR/system.caf + DIR/mic.caf
 //   snr OUT.m4a SOURCE.caf...                  waveform SNR of OUT against the exact sum of the sources
+#include "Mixdown.h"
 #include "AudioFile.h"
 #include "ExportSession.h"
-#include "Mixdown.h"
 #include "TrackReader.h"
 
 #include <QCoreApplication>
@@ -43,7 +43,8 @@ float speechSample(qint64 n, std::mt19937& random, double state[6]) {
 
 float musicSample(qint64 n, std::mt19937& random) {
     const double t = double(n) / kRate;
-    static const double chords[4][3] = {{261.6, 329.6, 392.0}, {220.0, 261.6, 329.6}, {174.6, 220.0, 261.6}, {196.0, 246.9, 293.7}};
+    static const double chords[4][3] = {
+        {261.6, 329.6, 392.0}, {220.0, 261.6, 329.6}, {174.6, 220.0, 261.6}, {196.0, 246.9, 293.7}};
     const int chord = int(t / 2) % 4;
     double out = 0;
     for (double root : chords[chord]) {
@@ -64,7 +65,8 @@ int generate(const QString& kind, double seconds, const QString& path) {
     double state[6] = {};
     std::vector<float> loop(std::size_t(120 * kRate));
     for (std::size_t i = 0; i < loop.size(); ++i) {
-        loop[i] = kind == QLatin1String("speech") ? speechSample(qint64(i), random, state) : musicSample(qint64(i), random);
+        loop[i] = kind == QLatin1String("speech") ? speechSample(qint64(i), random, state)
+                                                  : musicSample(qint64(i), random);
     }
     Media::AudioFile file(path, format);
     const qint64 total = qint64(seconds * kRate);
@@ -169,7 +171,8 @@ int snr(const QString& output, const QStringList& sources) {
             noiseLow += (outLow - refLow) * (outLow - refLow);
         }
     }
-    std::printf("snr_db=%.2f snr_below_4k_db=%.2f\n", 10 * std::log10(signal / noise), 10 * std::log10(signalLow / noiseLow));
+    std::printf("snr_db=%.2f snr_below_4k_db=%.2f\n", 10 * std::log10(signal / noise),
+                10 * std::log10(signalLow / noiseLow));
     return 0;
 }
 
@@ -183,7 +186,8 @@ int main(int argc, char* argv[]) {
             return generate(args[1], args[2].toDouble(), args[3]);
         }
         if (args.size() >= 2 && args[0] == QLatin1String("mix")) {
-            return mix(args[1], args.size() > 2 ? args[2].toInt() : -1, args.size() > 3 ? args[3] : QStringLiteral("fast"));
+            return mix(args[1], args.size() > 2 ? args[2].toInt() : -1,
+                       args.size() > 3 ? args[3] : QStringLiteral("fast"));
         }
         if (args.size() >= 3 && args[0] == QLatin1String("snr")) {
             return snr(args[1], args.mid(2));
@@ -192,6 +196,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: generate speech|music SECONDS OUT.caf | mix DIR [SEGMENTS] [CODER] | snr OUT SOURCE...\n");
+    std::fprintf(
+        stderr, "usage: generate speech|music SECONDS OUT.caf | mix DIR [SEGMENTS] [CODER] | snr OUT SOURCE...\n");
     return 2;
 }

@@ -127,6 +127,7 @@ void PulseStream::disconnectTap(Tap& tap) {
     if (!tap.stream) {
         return;
     }
+    flush(tap);
     pa_stream_set_read_callback(tap.stream, nullptr, nullptr);
     pa_stream_set_state_callback(tap.stream, nullptr, nullptr);
     if (pa_stream_get_state(tap.stream) == PA_STREAM_READY ||
@@ -216,10 +217,27 @@ void PulseStream::deliver(Tap& tap, const void* data, std::size_t bytes) {
     const AudioFormat audioFormat = format();
     const std::size_t frameSize = std::size_t(audioFormat.channelCount * audioFormat.bytesPerSample());
     const qint64 frames = qint64(bytes / frameSize);
-    QByteArray copy = data ? QByteArray(static_cast<const char*>(data), qsizetype(frames * frameSize))
-                           : QByteArray(qsizetype(frames * frameSize), '\0');
+    const qsizetype length = qsizetype(frames * qint64(frameSize));
+    if (data) {
+        tap.pending.append(static_cast<const char*>(data), length);
+    } else {
+        tap.pending.append(length, '\0');
+    }
     tap.framesDelivered += frames;
-    SampleBuffer buffer(audioFormat, std::move(copy));
+    // The server hands over a few milliseconds at a time; one buffer per fragment keeps the
+    // writer's work (and the wake-ups of the capture queue) to twenty a second.
+    const qsizetype fragmentBytes = qsizetype(pa_usec_to_bytes(kFragment, pa_stream_get_sample_spec(tap.stream)));
+    if (tap.pending.size() >= fragmentBytes) {
+        flush(tap);
+    }
+}
+
+void PulseStream::flush(Tap& tap) {
+    if (tap.pending.isEmpty()) {
+        return;
+    }
+    SampleBuffer buffer(format(), std::move(tap.pending));
+    tap.pending = QByteArray();
     tap.queue->async([this, output = tap.output, type = tap.type, buffer = std::move(buffer)] {
         output->stream(*this, buffer, type);
     });

@@ -34,6 +34,7 @@ private:
         QString device;   // the source actually recorded
         qint64 framesDelivered = 0;
         bool needsAlignment = true;
+        QByteArray pending; // gathered until a fragment's worth, then handed on as one buffer
     };
 
     void connectAll();
@@ -45,6 +46,7 @@ private:
 
     // On the loop's thread.
     void deliver(Tap& tap, const void* data, std::size_t bytes);
+    void flush(Tap& tap);
     void align(Tap& tap, std::size_t bytes);
     void followDefaults();
     void reportLost(int pulseError);

@@ -26,7 +26,7 @@ public:
         int segments = 0; // 0: one per core for long timelines, else one
         qint64 warmupFrames = 20 * 48000;
         QString coder = QStringLiteral("twoloop"); // the encoder's "aac_coder"
-        QString encoderOptions;                       // more of the encoder's options, "name=value:..."
+        QString encoderOptions;                    // more of the encoder's options, "name=value:..."
         int bitRate = 128000;
     };
 

@@ -176,7 +176,9 @@ private slots:
         auto split = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
         split->options().segments = 2;
         split->exportBlocking(path("split.m4a"));
-        QVERIFY(QDir(dir_->path()).entryList({QStringLiteral(".velmor-spool-*")}, QDir::Hidden | QDir::Files).isEmpty());
+        QVERIFY(QDir(dir_->path())
+                    .entryList({QStringLiteral(".velmor-spool-*")}, QDir::Hidden | QDir::Files)
+                    .isEmpty());
 
         const TestSupport::Pcm one = decode(path("single.m4a"));
         const TestSupport::Pcm two = decode(path("split.m4a"));
