@@ -162,6 +162,9 @@ void PanelView::build() {
     quitButton_->setText(QStringLiteral("Выйти"));
     quitButton_->setAutoRaise(true);
     quitButton_->setFont(captionFont());
+    QPalette quitPalette = quitButton_->palette();
+    quitPalette.setColor(QPalette::ButtonText, secondary);
+    quitButton_->setPalette(quitPalette);
     footer->addWidget(footerLink_);
     footer->addStretch();
     footer->addWidget(quitButton_);

@@ -152,7 +152,10 @@ private slots:
         auto player = play("speakers", tone);
         QVERIFY(player->waitForFinished(10000));
         QCoro::waitFor(wait(200));
-        QCOMPARE(TestSupport::run(QStringLiteral("pkill"), {"-KILL", "-x", "pulseaudio"}), 0);
+        // This test's own server only: other tests may be running beside it.
+        const QString server = qEnvironmentVariable("VELMOR_TEST_PULSE_PID");
+        QVERIFY(!server.isEmpty());
+        QCOMPARE(TestSupport::run(QStringLiteral("kill"), {"-KILL", server}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
         QVERIFY2(
             recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")),

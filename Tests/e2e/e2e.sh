@@ -149,6 +149,15 @@ check "the panel shows the failure and the kept directory" 'panel | grep -q "О�
 check "the work directory was kept" 'ls "$TMPDIR"/velmor-*/velmor.m4a'
 check "the failure was notified" 'grep -q "\"summary\": \"Не удалось отправить\"" "$VELMOR_NOTIFICATION_LOG"'
 
+# The panel closes on Escape and on a second click on the icon, and opens again on a click.
+shown_panel() { xwininfo -id "$(panel_window)" | grep -q IsViewable; }
+press Escape
+check "Escape closes the panel" '! shown_panel'
+open_panel
+check "a click on the icon opens it again" 'shown_panel'
+open_panel
+check "a second click closes it" '! shown_panel'
+
 echo "screenshots: $shots"
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -38,6 +38,8 @@ start_pulse() {
         --disallow-exit --use-pid-file=no --log-target=file:"$services_dir/pulse.log" --system=no \
         >/dev/null 2>&1 &
     pulse_pid=$!
+    # The tests that take the server away kill this one, never another test's.
+    export VELMOR_TEST_PULSE_PID=$pulse_pid
     if ! wait_until 15 pactl info; then
         echo "the private audio server did not start:" >&2
         cat "$services_dir/pulse.log" >&2 || true
