@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -122,7 +123,16 @@ private slots:
                                                                    QStringLiteral("Не удалось отправить"),
                                  5000);
         QCOMPARE(notifications().last()["body"].toString(), QStringLiteral("Неверный ключ API"));
-        QVERIFY(notifications().last()["hints"].toObject()["x-velmor-id"].toString().size() == 36);
+        // Every notification has an identifier of its own: none replaces another.
+        QSet<QString> identifiers;
+        for (const QJsonObject& note : notifications()) {
+            const QString identifier = note["hints"].toObject()["x-velmor-id"].toString();
+            QVERIFY(identifier.contains(QRegularExpression(QStringLiteral("^[0-9A-F-]{36}$"))));
+            QCOMPARE(note["replaces_id"].toInt(), 0);
+            identifiers.insert(identifier);
+        }
+        QVERIFY(identifiers.size() >= 2);
+        QCOMPARE(identifiers.size(), notifications().size());
     }
 
     void anEmptyKeyIsNoticedAfterTheMix() {

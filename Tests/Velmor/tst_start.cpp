@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -23,6 +24,11 @@ class StartTest : public QObject {
     std::unique_ptr<QTemporaryDir> tmp_;
 
 private slots:
+    void initTestCase() {
+        // No session bus at all: notifications must neither block nor disturb a send.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velmor-test-bus");
+    }
+
     void init() {
         tmp_ = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/velmor-start-test-XXXXXX"));
         qputenv("TMPDIR", tmp_->path().toUtf8());
@@ -155,6 +161,20 @@ private slots:
         QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
         QCOMPARE(recorder.status(), QStringLiteral("Запись прервана: Соединение с аудиосервером прервано"));
         QCOMPARE(service->stopsCalled, 0);
+    }
+
+    void aSendWithoutANotificationServiceEndsNormally() {
+        auto service = std::make_shared<FakeCaptureService>();
+        Recorder recorder(service);
+        QCoro::waitFor(recorder.start());
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        QElapsedTimer timer;
+        timer.start();
+        QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(recorder.status(),
+                 QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir);
+        QVERIFY(!recorder.isBusy() && !recorder.isRecording());
     }
 
     void interruptionAfterTheRecorderIsGoneDoesNothing() {

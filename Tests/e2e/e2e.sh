@@ -129,6 +129,9 @@ check "the recording carries the typed title" 'grep -q "\"title\": \"Планё�
 check "the recording is AAC in MP4 of the right length" \
     'ffprobe -v error -show_entries stream=codec_name:format=duration -of csv=p=0 "$services_dir/received/$meeting/recording.m4a" | tr "\n" " " | grep -Eq "aac .*(3|4|5|6|7)\.[0-9]+"'
 check "both signals are in it" 'both_signals "$services_dir/received/$meeting/recording.m4a"'
+page=$(curl -s "$server/m/$meeting")
+check "the meeting page shows the title and a player" 'echo "$page" | grep -q "<h1>Планёрка +1</h1>" && echo "$page" | grep -q "<audio controls src=\"/m/$meeting/audio\">"'
+check "the page's player gets the recording" 'curl -s "$server/m/$meeting/audio" | ffprobe -v error -show_entries stream=codec_name -of csv=p=0 - | grep -q aac'
 check "the notification arrived" 'grep -q "\"summary\": \"Запись отправлена\"" "$VELMOR_NOTIFICATION_LOG"'
 check "the work directory is gone" '! ls -d "$TMPDIR"/velmor-*-*'
 panel_shot panel-4-sent
