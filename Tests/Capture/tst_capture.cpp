@@ -40,6 +40,23 @@ qint64 onset(const std::vector<float>& samples, qint64 from = 0, float threshold
     return -1;
 }
 
+bool played(const QString& sink, const QString& wav) {
+    return play(sink, wav)->waitForFinished(10000);
+}
+
+// Stops the capture (unless it ended by itself) and closes both work files, as stop-and-send
+// does; returns the work directory.
+QString finishRecording(Recorder& recorder, bool stopCapture = true) {
+    if (stopCapture) {
+        QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
+    }
+    RecorderTestAccess::queue(recorder).sync([&] {
+        RecorderTestAccess::writer(recorder)->systemFile.reset();
+        RecorderTestAccess::writer(recorder)->micFile.reset();
+    });
+    return *RecorderTestAccess::workDir(recorder);
+}
+
 void setDefaultSink(const QString& sink) {
     TestSupport::run(QStringLiteral("pactl"), {"set-default-sink", sink});
 }
@@ -50,13 +67,6 @@ class CaptureTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir tmp_{QStringLiteral("/tmp/velmor-capture-test-XXXXXX")};
-
-    QCoro::Task<> wait(int ms) {
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(ms);
-        co_await timer;
-    }
 
 private slots:
     void init() { qputenv("TMPDIR", tmp_.path().toUtf8()); }
@@ -72,21 +82,16 @@ private slots:
         QCoro::waitFor(recorder.start());
         QCOMPARE(recorder.status(), QStringLiteral("Идёт запись. Говорите как обычно."));
         QVERIFY(recorder.isRecording());
-        QCoro::waitFor(wait(300));
+        QCoro::waitFor(TestSupport::pause(300));
         auto a = play("speakers", tone);
         auto b = play("micsink", voice);
         QVERIFY(a->waitForFinished(10000) && b->waitForFinished(10000));
         auto c = play("speakers", clickWav);
         auto d = play("micsink", clickWav);
         QVERIFY(c->waitForFinished(10000) && d->waitForFinished(10000));
-        QCoro::waitFor(wait(300));
+        QCoro::waitFor(TestSupport::pause(300));
 
-        const QString dir = *RecorderTestAccess::workDir(recorder);
-        QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
-        RecorderTestAccess::queue(recorder).sync([&] {
-            RecorderTestAccess::writer(recorder)->systemFile.reset();
-            RecorderTestAccess::writer(recorder)->micFile.reset();
-        });
+        const QString dir = finishRecording(recorder);
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
         QVERIFY2(system.frames() > 4.5 * kRate, qPrintable(QString::number(system.frames())));
@@ -116,18 +121,13 @@ private slots:
         Recorder recorder;
         QCoro::waitFor(recorder.start());
         QVERIFY(recorder.isRecording());
-        auto first = play("speakers", low);
-        QVERIFY(first->waitForFinished(10000));
+        QVERIFY(played("speakers", low));
         setDefaultSink("headset");
-        QCoro::waitFor(wait(500));
-        auto second = play("headset", high);
-        QVERIFY(second->waitForFinished(10000));
-        QCoro::waitFor(wait(300));
-        const QString dir = *RecorderTestAccess::workDir(recorder);
+        QCoro::waitFor(TestSupport::pause(500));
+        QVERIFY(played("headset", high));
+        QCoro::waitFor(TestSupport::pause(300));
         const auto started = QDateTime::currentDateTimeUtc();
-        QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
-        RecorderTestAccess::queue(recorder).sync(
-            [&] { RecorderTestAccess::writer(recorder)->systemFile.reset(); });
+        const QString dir = finishRecording(recorder);
         setDefaultSink("speakers");
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const qint64 lowStart = onset(system.left, 0, 0.1f);
@@ -149,9 +149,8 @@ private slots:
         Recorder recorder;
         QCoro::waitFor(recorder.start());
         QVERIFY(recorder.isRecording());
-        auto player = play("speakers", tone);
-        QVERIFY(player->waitForFinished(10000));
-        QCoro::waitFor(wait(200));
+        QVERIFY(played("speakers", tone));
+        QCoro::waitFor(TestSupport::pause(200));
         // This test's own server only: other tests may be running beside it.
         const QString server = qEnvironmentVariable("VELMOR_TEST_PULSE_PID");
         QVERIFY(!server.isEmpty());
@@ -160,9 +159,7 @@ private slots:
         QVERIFY2(
             recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")),
             qPrintable(recorder.status()));
-        const QString dir = *RecorderTestAccess::workDir(recorder);
-        RecorderTestAccess::queue(recorder).sync(
-            [&] { RecorderTestAccess::writer(recorder)->systemFile.reset(); });
+        const QString dir = finishRecording(recorder, false);
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         QVERIFY(system.frames() > kRate);
         QVERIFY(TestSupport::toneLevel(system.left, onset(system.left, 0, 0.1f),

@@ -28,13 +28,6 @@ QList<QJsonObject> notifications() {
     return entries;
 }
 
-QCoro::Task<> pause(int ms) {
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.start(ms);
-    co_await timer;
-}
-
 } // namespace
 
 class SendTest : public QObject {
@@ -49,7 +42,7 @@ class SendTest : public QObject {
         QVERIFY(recorder.isRecording());
         QProcess player;
         player.start(QStringLiteral("paplay"), {QStringLiteral("--device=speakers"), tmp_.filePath("tone.wav")});
-        QCoro::waitFor(pause(ms));
+        QCoro::waitFor(TestSupport::pause(ms));
         player.waitForFinished(5000);
     }
 

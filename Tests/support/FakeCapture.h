@@ -2,9 +2,7 @@
 #pragma once
 
 #include "CaptureService.h"
-
-#include <QCoroTimer>
-#include <QTimer>
+#include "TestSupport.h"
 
 struct FakeCaptureService : Capture::CaptureService {
     int displayCount = 1;
@@ -51,10 +49,7 @@ struct FakeCaptureService : Capture::CaptureService {
         QCoro::Task<> stopCapture() override {
             ++service.stopsCalled;
             if (service.stopDelayMs > 0) {
-                QTimer timer;
-                timer.setSingleShot(true);
-                timer.start(service.stopDelayMs);
-                co_await timer;
+                co_await TestSupport::pause(service.stopDelayMs);
             }
             if (service.failStop) {
                 throw Capture::CaptureError(Capture::CaptureError::Kind::Other, QStringLiteral("stop"));

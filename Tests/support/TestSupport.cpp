@@ -4,7 +4,9 @@
 #include "AvHandles.h"
 #include "TrackReader.h"
 
+#include <QCoroTimer>
 #include <QProcess>
+#include <QTimer>
 #include <cmath>
 
 namespace TestSupport {
@@ -95,6 +97,13 @@ StreamInfo probe(const QString& path) {
         }
     }
     return info;
+}
+
+QCoro::Task<> pause(int ms) {
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(ms);
+    co_await timer;
 }
 
 int run(const QString& program, const QStringList& arguments, int timeoutMs) {

@@ -72,6 +72,9 @@ Settled<T> settle(QCoro::Task<T> task) {
     return QCoro::waitFor(wrapper(std::move(task)));
 }
 
+// Resumes after `ms` milliseconds of a running event loop.
+QCoro::Task<> pause(int ms);
+
 // Runs a helper program and returns its exit code (-1 when it could not run in time).
 int run(const QString& program, const QStringList& arguments, int timeoutMs = 30000);
 
