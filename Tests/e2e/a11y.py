@@ -2,6 +2,7 @@
   a11y.py dump          one line per visible element: role, name, text
   a11y.py focus NAME    gives the keyboard focus to the element called NAME
   a11y.py press NAME    presses the button called NAME
+  a11y.py text NAME     prints the text of the element called NAME
 Exits 1 when the element is not found."""
 import sys
 
@@ -60,3 +61,5 @@ if command == "focus":
     target.queryComponent().grabFocus()
 elif command == "press":
     target.queryAction().doAction(0)
+elif command == "text":
+    print(text_of(target))
