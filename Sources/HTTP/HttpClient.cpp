@@ -26,6 +26,11 @@ std::size_t collectReply(char* data, std::size_t size, std::size_t count, void* 
     return size * count;
 }
 
+// Called by libcurl at least once a second, also while nothing moves.
+int checkCancelled(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
 struct EasyCloser {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
@@ -77,6 +82,11 @@ Response uploadBlocking(const UploadRequest& request) {
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, long(request.idleTimeoutSeconds));
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
     curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024L * 1024L);
+    if (request.isCancelled) {
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &checkCancelled);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, request.isCancelled.get());
+        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    }
     const CURLcode result = curl_easy_perform(handle);
     if (result != CURLE_OK) {
         const QString reason = QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(result));

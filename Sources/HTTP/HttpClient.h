@@ -5,6 +5,8 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <atomic>
+#include <memory>
 
 namespace Http {
 
@@ -12,8 +14,9 @@ struct UploadRequest {
     QByteArray method = "POST";
     QByteArray url; // already encoded
     QList<QPair<QByteArray, QByteArray>> headers;
-    QString bodyFile;             // streamed, never read into memory
-    int idleTimeoutSeconds = 600; // no byte moved for this long ends the transfer
+    QString bodyFile;                               // streamed, never read into memory
+    int idleTimeoutSeconds = 600;                   // no byte moved for this long ends the transfer
+    std::shared_ptr<std::atomic<bool>> isCancelled; // set: the transfer ends within a second
 };
 
 struct Response {

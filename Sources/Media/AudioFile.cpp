@@ -3,6 +3,10 @@
 #include "MediaError.h"
 
 #include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace Media {
@@ -36,6 +40,27 @@ int subtypeOf(PcmFormat::SampleType type) {
     return SF_FORMAT_FLOAT;
 }
 
+// Why the system refused a write, in words a user can act on.
+QString writeFailureReason(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("на диске закончилось место");
+    case ENOENT:
+    case ESTALE:
+        return QStringLiteral("папка записи удалена");
+    case EROFS:
+        return QStringLiteral("диск доступен только для чтения");
+    case EIO:
+        return QStringLiteral("ошибка ввода-вывода диска");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("нет доступа к папке записи");
+    default:
+        return QStringLiteral("системная ошибка %1").arg(error);
+    }
+}
+
 } // namespace
 
 AudioFile::AudioFile(const QString& path, const PcmFormat& format) : format_(format) {
@@ -48,8 +73,13 @@ AudioFile::AudioFile(const QString& path, const PcmFormat& format) : format_(for
     // Little-endian, as the audio arrives: the default big-endian CAF would swap every sample.
     info.format = SF_FORMAT_CAF | SF_ENDIAN_LITTLE | subtypeOf(format.sampleType);
     const QByteArray native = QFile::encodeName(path);
-    file_ = sf_open(native.constData(), SFM_WRITE, &info);
+    fd_ = ::open(native.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd_ < 0) {
+        throw MediaError(MediaError::Kind::CannotWrite, writeFailureReason(errno));
+    }
+    file_ = sf_open_fd(fd_, SFM_WRITE, &info, SF_TRUE);
     if (!file_) {
+        ::close(fd_);
         throw MediaError(MediaError::Kind::CannotWrite, QString::fromUtf8(sf_strerror(nullptr)));
     }
     // No PEAK chunk: scanning every sample for it was most of the writer's cost.
@@ -59,6 +89,15 @@ AudioFile::AudioFile(const QString& path, const PcmFormat& format) : format_(for
 
 AudioFile::~AudioFile() {
     sf_close(file_);
+}
+
+void AudioFile::checkStillLinked() const {
+    // Removing the work directory does not fail the writes to files already open: they go on into
+    // files nobody can reach any more.
+    struct stat status {};
+    if (::fstat(fd_, &status) == 0 && status.st_nlink == 0) {
+        throw MediaError(MediaError::Kind::CannotWrite, writeFailureReason(ENOENT));
+    }
 }
 
 sf_count_t AudioFile::writeInterleaved(const void* data, sf_count_t frames) {
@@ -84,6 +123,7 @@ void AudioFile::write(const PcmFormat& format, const QList<const void*>& blocks,
         return;
     }
     sf_count_t written = 0;
+    errno = 0;
     if (format_.isInterleaved) {
         written = writeInterleaved(blocks.front(), frames);
     } else {
@@ -101,17 +141,22 @@ void AudioFile::write(const PcmFormat& format, const QList<const void*>& blocks,
                 }
             }
             written += writeInterleaved(slice.data(), count);
+            if (written != start + count) {
+                break;
+            }
         }
     }
+    const int writeError = errno;
     framesWritten_ += written;
+    if (written != frames) {
+        throw MediaError(MediaError::Kind::CannotWrite, writeFailureReason(writeError ? writeError : EIO));
+    }
     // The header is brought up to date about once a second rather than after every write (which
     // rewrote it 40 times a second): a file cut off by a crash loses at most its last second.
     if (framesWritten_ - framesInHeader_ >= qint64(format_.sampleRate)) {
         sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
         framesInHeader_ = framesWritten_;
-    }
-    if (written != frames) {
-        throw MediaError(MediaError::Kind::CannotWrite, QString::fromUtf8(sf_strerror(file_)));
+        checkStillLinked();
     }
 }
 

@@ -1,6 +1,7 @@
 // A CAF work file of linear PCM, written as it arrives (libsndfile). The header is brought up to
 // date every second of audio, so a file cut off by a crash still describes the audio written up
-// to its last second.
+// to its last second. A write that fails (a full disk, the file removed) throws at once; the
+// audio written before it stays readable.
 #pragma once
 
 #include <QList>
@@ -23,7 +24,7 @@ struct PcmFormat {
 
 class AudioFile {
 public:
-    // Creates (or replaces) the file; throws MediaError.
+    // Creates (or replaces) the file, readable by the user alone; throws MediaError.
     AudioFile(const QString& path, const PcmFormat& format);
     ~AudioFile();
     AudioFile(const AudioFile&) = delete;
@@ -33,12 +34,16 @@ public:
     qint64 framesWritten() const { return framesWritten_; }
 
     // Appends `frames` frames given as one interleaved block, or one block per channel. Throws
-    // MediaError when the data is not in the file's format or cannot be written.
+    // MediaError: Unsupported when the data is not in the file's format, CannotWrite when the
+    // disk refuses it or the file was removed (noticed within a second).
     void write(const PcmFormat& format, const QList<const void*>& blocks, qint64 frames);
 
 private:
     sf_count_t writeInterleaved(const void* data, sf_count_t frames);
 
+    void checkStillLinked() const;
+
+    int fd_ = -1; // owned by file_, kept to notice a removed file
     SNDFILE* file_ = nullptr;
     PcmFormat format_;
     qint64 framesWritten_ = 0;

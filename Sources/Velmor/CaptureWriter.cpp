@@ -1,5 +1,7 @@
 #include "CaptureWriter.h"
 
+#include "MediaError.h"
+
 #include <QDir>
 
 namespace {
@@ -28,50 +30,59 @@ Media::PcmFormat pcmFormatOf(const Capture::AudioFormat& format) {
 
 CaptureWriter::CaptureWriter(QString dir) : dir_(std::move(dir)) {}
 
+void CaptureWriter::closeFiles() {
+    systemFile.reset();
+    micFile.reset();
+    isClosed_ = true;
+}
+
 void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer, Capture::OutputType type) {
-    switch (type) {
-    case Capture::OutputType::Audio:
-        systemFile = write(buffer, std::move(systemFile), QStringLiteral("system.caf"));
-        break;
-    case Capture::OutputType::Microphone:
-        micFile = write(buffer, std::move(micFile), QStringLiteral("mic.caf"));
-        break;
-    case Capture::OutputType::Screen:
-        break;
+    if (isClosed_) {
+        return;
+    }
+    try {
+        switch (type) {
+        case Capture::OutputType::Audio:
+            write(buffer, systemFile, QStringLiteral("system.caf"));
+            break;
+        case Capture::OutputType::Microphone:
+            write(buffer, micFile, QStringLiteral("mic.caf"));
+            break;
+        case Capture::OutputType::Screen:
+            break;
+        }
+    } catch (const Media::MediaError& error) {
+        if (error.kind() != Media::MediaError::Kind::CannotWrite) {
+            return;
+        }
+        closeFiles();
+        if (onStop) {
+            onStop(std::current_exception());
+        }
+    } catch (const std::exception&) {
+        // The buffer's data could not be reached: that buffer alone is lost.
     }
 }
 
-std::unique_ptr<Media::AudioFile> CaptureWriter::write(const Capture::SampleBuffer& buffer,
-                                                       std::unique_ptr<Media::AudioFile> file,
-                                                       const QString& name) {
+void CaptureWriter::write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file,
+                          const QString& name) {
     if (!buffer.isValid() || !buffer.formatDescription()) {
-        return file;
+        return;
     }
     const Media::PcmFormat format = pcmFormatOf(*buffer.formatDescription());
-    std::unique_ptr<Media::AudioFile> created;
     if (!file) {
-        try {
-            created = std::make_unique<Media::AudioFile>(QDir(dir_).filePath(name), format);
-        } catch (const std::exception&) {
-            return nullptr;
+        file = std::make_unique<Media::AudioFile>(QDir(dir_).filePath(name), format);
+    }
+    buffer.withAudioBufferList([&](const QList<Capture::AudioBlock>& blocks) {
+        if (blocks.isEmpty()) {
+            return;
         }
-    }
-    Media::AudioFile& target = file ? *file : *created;
-    try {
-        buffer.withAudioBufferList([&](const QList<Capture::AudioBlock>& blocks) {
-            if (blocks.isEmpty()) {
-                return;
-            }
-            QList<const void*> data;
-            for (const Capture::AudioBlock& block : blocks) {
-                data.append(block.data);
-            }
-            target.write(format, data, buffer.frameCount());
-        });
-    } catch (const std::exception&) {
-        return file;
-    }
-    return file ? std::move(file) : std::move(created);
+        QList<const void*> data;
+        for (const Capture::AudioBlock& block : blocks) {
+            data.append(block.data);
+        }
+        file->write(format, data, buffer.frameCount());
+    });
 }
 
 void CaptureWriter::streamDidStopWithError(Capture::Stream&, std::exception_ptr error) {

@@ -15,21 +15,25 @@ public:
 
     const QString& dir() const { return dir_; }
 
-    // Set once by the start workflow before the stream exists.
+    // Set once by the start workflow before the stream exists. Called, on the capture queue or a
+    // thread of the service, when the capture ends by itself: the service stopped the stream, or
+    // a work file could not be written.
     std::function<void(std::exception_ptr)> onStop;
     // Touched only on the capture queue; emptying a slot closes (and completes) its file.
     std::unique_ptr<Media::AudioFile> systemFile;
     std::unique_ptr<Media::AudioFile> micFile;
 
+    // On the capture queue: completes both files; buffers that still arrive are dropped.
+    void closeFiles();
+
     void stream(Capture::Stream& stream, const Capture::SampleBuffer& buffer, Capture::OutputType type) override;
     void streamDidStopWithError(Capture::Stream& stream, std::exception_ptr error) override;
 
 private:
-    // Returns the file to keep in the source's slot. Every failure is silent: the buffer is lost,
-    // an open file stays open, a file created for this very buffer is dropped and made anew by
-    // the next buffer.
-    std::unique_ptr<Media::AudioFile> write(const Capture::SampleBuffer& buffer,
-                                            std::unique_ptr<Media::AudioFile> file, const QString& name);
+    // A buffer the file cannot take (another format, unreachable data) is dropped; one that the
+    // disk refuses closes both files and ends the recording, so that no later loss goes unseen.
+    void write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file, const QString& name);
 
     const QString dir_;
+    bool isClosed_ = false;
 };

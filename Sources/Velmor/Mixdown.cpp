@@ -6,8 +6,11 @@
 #include "ExportSession.h"
 #include "VelmorError.h"
 
+#include "MediaError.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <unistd.h>
 
 namespace {
 
@@ -43,9 +46,20 @@ std::pair<Media::Composition, int> compose(const QString& dir) {
     return {composition, accepted};
 }
 
+// A finished file appears under its name only once it is whole: one cut off by a crash or a quit
+// is never taken for a finished one.
+void publish(const QString& partial, const QString& output) {
+    QFile file(partial);
+    if (!file.open(QIODevice::ReadWrite) || ::fsync(file.handle()) != 0 ||
+        ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(output).constData()) != 0) {
+        QFile::remove(partial);
+        throw Media::MediaError(Media::MediaError::Kind::CannotWrite);
+    }
+}
+
 } // namespace
 
-QCoro::Task<QString> mixdownWorkFiles(const QString& dir) {
+QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<std::atomic<bool>>& isCancelled) {
     // Tasks are named before they are awaited: GCC 12 destroys non-trivial temporaries of an
     // await expression twice.
     QCoro::Task<std::pair<Media::Composition, int>> composing =
@@ -56,12 +70,17 @@ QCoro::Task<QString> mixdownWorkFiles(const QString& dir) {
         throw VelmorError(QStringLiteral("Запись пустая — ничего не прозвучало"));
     }
     const QString output = QDir(dir).filePath(QStringLiteral("velmor.m4a"));
+    const QString partial = QDir(dir).filePath(QStringLiteral("velmor.m4a.part"));
     std::unique_ptr<Media::ExportSession> exporter =
         Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
     if (!exporter) {
         throw VelmorError(QStringLiteral("Не удалось подготовить экспорт"));
     }
-    QCoro::Task<> exporting = exporter->exportTo(output, Media::ExportSession::FileType::AppleM4A);
+    if (isCancelled) {
+        exporter->cancelWhen(isCancelled);
+    }
+    QCoro::Task<> exporting = exporter->exportTo(partial, Media::ExportSession::FileType::AppleM4A);
     co_await exporting;
+    publish(partial, output);
     co_return output;
 }

@@ -154,6 +154,14 @@ void PanelView::build() {
 
     meetingLink_ = linkLabel(QStringLiteral("Открыть встречу в Велмор"));
     stack->addWidget(meetingLink_);
+    // The tray menu offers the same two; without a tray this is the only place for them.
+    auto* savedRow = new QHBoxLayout;
+    sendSavedButton_ = new QPushButton;
+    cancelSendButton_ = new QPushButton(QStringLiteral("Отменить отправку"));
+    savedRow->addWidget(sendSavedButton_);
+    savedRow->addWidget(cancelSendButton_);
+    savedRow->addStretch();
+    stack->addLayout(savedRow);
     stack->addWidget(divider());
 
     auto* footer = new QHBoxLayout;
@@ -196,7 +204,13 @@ void PanelView::build() {
     });
     connect(footerLink_, &QLabel::linkActivated, this,
             [this] { QDesktopServices::openUrl(footerAddress(settings_.serverURL())); });
-    connect(quitButton_, &QToolButton::clicked, qApp, &QApplication::quit);
+    connect(sendSavedButton_, &QPushButton::clicked, this, &PanelView::sendSaved);
+    connect(cancelSendButton_, &QPushButton::clicked, this, [this] {
+        if (recorder_) {
+            recorder_->cancelSend();
+        }
+    });
+    connect(quitButton_, &QToolButton::clicked, this, &PanelView::quitRequested);
     // Return works from anywhere in the panel, also while a text field has the focus.
     for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
@@ -236,6 +250,12 @@ void PanelView::stopAndSend() {
     }
 }
 
+void PanelView::sendSaved() {
+    if (recorder_) {
+        recorder_->sendSaved(settings_.serverURL(), settings_.apiKey());
+    }
+}
+
 void PanelView::refresh() {
     if (!recorder_) {
         return;
@@ -258,6 +278,10 @@ void PanelView::refresh() {
     elapsedLabel_->setText(recorder_->elapsedText());
     statusLabel_->setText(recorder_->status());
     meetingLink_->setVisible(recorder_->lastLink().has_value());
+    const int saved = recorder_->savedCount();
+    sendSavedButton_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));
+    sendSavedButton_->setVisible(saved > 0 && !recorder_->isBusy());
+    cancelSendButton_->setVisible(recorder_->isSending());
     if (recorder_->lastLink()) {
         meetingLink_->setToolTip(recorder_->lastLink()->toString());
     }

@@ -27,11 +27,16 @@ public:
 public slots:
     void refresh();
 
+signals:
+    // The quit button: the application ends the process at once.
+    void quitRequested();
+
 private:
     void build();
     void triggerMainButton();
     void startRecording();
     void stopAndSend();
+    void sendSaved();
 
     QPointer<Recorder> recorder_;
     Preferences::Settings settings_;
@@ -50,6 +55,8 @@ private:
     QLabel* elapsedLabel_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     QLabel* meetingLink_ = nullptr;
+    QPushButton* sendSavedButton_ = nullptr;
+    QPushButton* cancelSendButton_ = nullptr;
     QLabel* footerLink_ = nullptr;
     QToolButton* quitButton_ = nullptr;
 };

@@ -34,7 +34,11 @@ void createPrivateDirectory(const QString& path) {
 
 QString newWorkDirPath() {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("velmor-") + uuid);
+    return QDir::cleanPath(QDir(SavedRecordings::workRoot()).filePath(QStringLiteral("velmor-") + uuid));
+}
+
+QString keptText(const QString& dir) {
+    return QStringLiteral(". Файл сохранён в ") + QDir::cleanPath(dir);
 }
 
 Capture::StreamConfiguration captureConfiguration() {
@@ -56,7 +60,9 @@ Capture::StreamConfiguration captureConfiguration() {
 Recorder::Recorder(std::shared_ptr<Capture::CaptureService> captureService)
     : captureService_(captureService ? std::move(captureService)
                                      : std::make_shared<Capture::PulseCaptureService>()),
-      notifications_(std::make_unique<Notifications::NotificationCenter>()) {}
+      notifications_(std::make_unique<Notifications::NotificationCenter>()) {
+    refreshSaved();
+}
 
 Recorder::~Recorder() = default;
 
@@ -69,6 +75,8 @@ QCoro::Task<> Recorder::start() {
     }
     isBusy = true;
     status = QStringLiteral("Запрашиваем доступ…");
+    std::shared_ptr<CaptureWriter> newWriter;
+    std::unique_ptr<Capture::Stream> newStream;
     try {
         const Capture::ShareableContent content = co_await captureService_->shareableContent(false, false);
         if (content.displays.isEmpty()) {
@@ -79,9 +87,9 @@ QCoro::Task<> Recorder::start() {
         const QString dir = newWorkDirPath();
         createPrivateDirectory(dir);
         workDir = dir;
-        auto newWriter = std::make_shared<CaptureWriter>(dir);
+        newWriter = std::make_shared<CaptureWriter>(dir);
         newWriter->onStop = interruptionHandler();
-        std::unique_ptr<Capture::Stream> newStream = captureService_->makeStream(filter, configuration, newWriter);
+        newStream = captureService_->makeStream(filter, configuration, newWriter);
         newStream->addStreamOutput(newWriter, Capture::OutputType::Audio, queue);
         newStream->addStreamOutput(newWriter, Capture::OutputType::Microphone, queue);
         co_await newStream->startCapture();
@@ -89,6 +97,7 @@ QCoro::Task<> Recorder::start() {
         stream = std::move(newStream);
         writer = std::move(newWriter);
         startedAt = QDateTime::currentDateTimeUtc();
+        SavedRecordings::writeInfo(dir, {startedAt->toLocalTime(), QString()});
         isRecording = true;
         status = QStringLiteral("Идёт запись. Говорите как обычно.");
         timer = std::make_unique<QTimer>();
@@ -106,9 +115,31 @@ QCoro::Task<> Recorder::start() {
         timer->start(1000);
         isBusy = false;
     } catch (...) {
-        status = QStringLiteral("Не удалось начать: ") + currentErrorDescription() + kStartFailureSuffix;
+        const QString description = currentErrorDescription();
+        newStream.reset();
+        discardWorkFiles(newWriter);
+        status = QStringLiteral("Не удалось начать: ") + description + kStartFailureSuffix;
         isBusy = false;
     }
+}
+
+void Recorder::discardWorkFiles(const std::shared_ptr<CaptureWriter>& failed) {
+    // A source that started before the other one failed has written its first buffers.
+    if (!failed) {
+        return;
+    }
+    queue.sync([failed] { failed->closeFiles(); });
+    for (const char* name : {"system.caf", "mic.caf"}) {
+        QFile::remove(QDir(failed->dir()).filePath(QString::fromLatin1(name)));
+    }
+}
+
+void Recorder::closeWorkFiles() {
+    queue.sync([this] {
+        if (writer) {
+            writer->closeFiles();
+        }
+    });
 }
 
 std::function<void(std::exception_ptr)> Recorder::interruptionHandler() {
@@ -119,18 +150,31 @@ std::function<void(std::exception_ptr)> Recorder::interruptionHandler() {
             QCoreApplication::instance(),
             [weak, description] {
                 if (weak) {
-                    weak->isRecording = false;
-                    // Nothing will stop this recording's timer any more; the elapsed time stops here.
-                    if (weak->timer) {
-                        weak->timer->stop();
-                    }
-                }
-                if (weak) {
-                    weak->status = QStringLiteral("Запись прервана: ") + description;
+                    weak->interrupt(description);
                 }
             },
             Qt::QueuedConnection);
     };
+}
+
+void Recorder::interrupt(const QString& description) {
+    // A send that is stopping the capture finishes the recording itself.
+    if (!isRecording() || isSending_ || !workDir) {
+        return;
+    }
+    const QString dir = *workDir;
+    closeWorkFiles();
+    if (timer) {
+        timer->stop();
+    }
+    // Whatever the stream still delivers finds the files closed.
+    stream.reset();
+    writer.reset();
+    isRecording = false;
+    status =
+        QStringLiteral("Запись прервана: ") + description + (QFileInfo(dir).isDir() ? keptText(dir) : QString());
+    notify(QStringLiteral("Запись прервана"), description);
+    refreshSaved();
 }
 
 QString Recorder::formatElapsed(double seconds) {
@@ -162,8 +206,8 @@ QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString
     if (isSending_) {
         co_return;
     }
-    isSending_ = true;
     const QString dir = *workDir;
+    beginSending(dir);
     isBusy = true;
     if (timer) {
         timer->stop();
@@ -176,44 +220,116 @@ QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString
     }
     stream.reset();
     isRecording = false;
-    queue.sync([this] {
-        if (writer) {
-            writer->systemFile.reset();
-            writer->micFile.reset();
-        }
-    });
+    closeWorkFiles();
     writer.reset();
-    status = QStringLiteral("Сводим запись…");
+    const std::optional<SavedRecordings::RecordingInfo> current;
+    QCoro::Task<> delivering = deliver(dir, server, apiKey, current);
+    co_await delivering;
+    title = QString();
+    elapsedText = QStringLiteral("00:00");
+    isBusy = false;
+    endSending();
+}
 
+QCoro::Task<> Recorder::sendSaved(QString server, QString apiKey) {
+    return [](Recorder* self, QString ownServer, QString ownApiKey) -> QCoro::Task<> {
+        co_await self->sendSavedWorkflow(ownServer, ownApiKey);
+    }(this, std::move(server), std::move(apiKey));
+}
+
+QCoro::Task<> Recorder::sendSavedWorkflow(const QString& server, const QString& apiKey) {
+    if (isRecording() || isBusy()) {
+        co_return;
+    }
+    isBusy = true;
+    const QStringList dirs = SavedRecordings::find({});
+    for (const QString& dir : dirs) {
+        beginSending(dir);
+        const std::optional<SavedRecordings::RecordingInfo> info = SavedRecordings::readInfo(dir);
+        QCoro::Task<> delivering = deliver(dir, server, apiKey, info);
+        co_await delivering;
+        const bool wasCancelled = isCancelled_->load();
+        endSending();
+        if (wasCancelled) {
+            break;
+        }
+    }
+    isBusy = false;
+}
+
+void Recorder::beginSending(const QString& dir) {
+    isSending_ = true;
+    sendingDir_ = dir;
+    isCancelled_ = std::make_shared<std::atomic<bool>>(false);
+}
+
+void Recorder::endSending() {
+    isSending_ = false;
+    sendingDir_.reset();
+    refreshSaved();
+}
+
+void Recorder::cancelSend() {
+    if (isSending_) {
+        isCancelled_->store(true);
+    }
+}
+
+void Recorder::refreshSaved() {
+    QStringList excluded;
+    if (sendingDir_) {
+        excluded.append(*sendingDir_);
+    }
+    if (isRecording() && workDir) {
+        excluded.append(*workDir);
+    }
+    savedCount = int(SavedRecordings::find(excluded).size());
+}
+
+QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const QString& apiKey,
+                                const std::optional<SavedRecordings::RecordingInfo>& info) {
     std::optional<QString> failure;
     try {
-        const QString mixed = co_await mixdown(dir);
+        QString mixed = QDir(dir).filePath(QStringLiteral("velmor.m4a"));
+        if (!QFileInfo::exists(mixed)) {
+            status = QStringLiteral("Сводим запись…");
+            QCoro::Task<QString> mixing = mixdown(dir);
+            mixed = co_await mixing;
+        }
         status = QStringLiteral("Отправляем в Велмор…");
-        const QUrl link = co_await upload(mixed, server, apiKey);
+        SavedRecordings::RecordingInfo sent = info ? *info : SavedRecordings::readInfo(dir);
+        if (!info) {
+            // The title travels with the recording, should this send fail.
+            sent.title = title();
+            SavedRecordings::writeInfo(dir, sent);
+        }
+        // The recording just stopped carries the moment it is sent; a saved one its own.
+        if (!info) {
+            sent.recordedAt = QDateTime();
+        }
+        QCoro::Task<QUrl> uploading = upload(mixed, server, apiKey, sent);
+        const QUrl link = co_await uploading;
         lastLink = link;
         status = QStringLiteral("Отправлено. Протокол будет через несколько минут.");
         notify(QStringLiteral("Запись отправлена"), QStringLiteral("Велмор распознаёт речь и собирает протокол."));
         QDir(dir).removeRecursively();
     } catch (...) {
-        failure = currentErrorDescription();
+        failure = isCancelled_->load() ? QStringLiteral("Отправка отменена") : currentErrorDescription();
     }
     if (failure) {
-        status =
-            QStringLiteral("Ошибка: ") + *failure + QStringLiteral(". Файл сохранён в ") + QDir::cleanPath(dir);
+        status = QStringLiteral("Ошибка: ") + *failure + keptText(dir);
         notify(QStringLiteral("Не удалось отправить"), *failure);
     }
-    title = QString();
-    elapsedText = QStringLiteral("00:00");
-    isBusy = false;
-    isSending_ = false;
 }
 
 QCoro::Task<QString> Recorder::mixdown(const QString& dir) {
-    return mixdownWorkFiles(dir);
+    return mixdownWorkFiles(dir, isCancelled_);
 }
 
-QCoro::Task<QUrl> Recorder::upload(const QString& file, const QString& server, const QString& apiKey) {
-    return sendRecording(file, server, apiKey, title(), uploadIdleTimeoutSeconds_);
+QCoro::Task<QUrl> Recorder::upload(const QString& file, const QString& server, const QString& apiKey,
+                                   const SavedRecordings::RecordingInfo& info) {
+    return sendRecording(file, server, apiKey, info.title, uploadIdleTimeoutSeconds_, info.recordedAt,
+                         isCancelled_);
 }
 
 void Recorder::notify(const QString& title, const QString& body) {

@@ -1,10 +1,12 @@
-// The one recording controller: the state the panel shows and the two workflows, start and
-// stop-and-send. Bound to the main thread; the capture writer works on `queue`.
+// The one recording controller: the state the panel shows and the workflows: start,
+// stop-and-send, and sending the recordings saved on disk. Bound to the main thread; the capture
+// writer works on `queue`.
 #pragma once
 
 #include "CaptureService.h"
 #include "CaptureWriter.h"
 #include "Published.h"
+#include "SavedRecordings.h"
 #include "SerialQueue.h"
 
 #include <QCoroTask>
@@ -13,6 +15,7 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -34,10 +37,24 @@ public:
     Published<QString> elapsedText{[this] { emit objectWillChange(); }, QStringLiteral("00:00")};
     Published<QString> title{[this] { emit objectWillChange(); }, QString()};
     Published<std::optional<QUrl>> lastLink{[this] { emit objectWillChange(); }, std::nullopt};
+    // How many recordings wait on disk to be sent (SavedRecordings).
+    Published<int> savedCount{[this] { emit objectWillChange(); }, 0};
 
-    // Both workflows report only through the published state; neither ever throws.
+    // The workflows report only through the published state; none ever throws.
     QCoro::Task<> start();
     QCoro::Task<> stopAndSend(QString server, QString apiKey);
+    // Sends the saved recordings one at a time, oldest first, each as stop-and-send would.
+    QCoro::Task<> sendSaved(QString server, QString apiKey);
+
+    // A mixdown or upload is under way (stop-and-send or a saved one).
+    bool isSending() const { return isSending_; }
+    // Ends the running send as a failed one: its recording stays saved.
+    void cancelSend();
+    // Completes the work files of a running capture on the capture queue, so that a process that
+    // ends now leaves them whole.
+    void closeWorkFiles();
+    // Looks for saved recordings again and publishes their count.
+    void refreshSaved();
 
     // "%02d:%02d" of whole minutes and seconds; minutes go on past 59.
     static QString formatElapsed(double seconds);
@@ -49,19 +66,31 @@ signals:
 private:
     friend struct RecorderTestAccess;
 
-    // Takes the arguments by reference: GCC 12 destroys a temporary passed by value to a
-    // coroutine twice, so the public entry hands over owned copies.
+    // These take their arguments by reference: GCC 12 destroys a temporary passed by value to a
+    // coroutine twice, so the public entries hand over owned copies.
     QCoro::Task<> stopAndSendWorkflow(const QString& server, const QString& apiKey);
+    QCoro::Task<> sendSavedWorkflow(const QString& server, const QString& apiKey);
+    // Mixes unless a finished file is there, uploads, reports; removes the directory on success.
+    // `info` is null for the recording just stopped, which sends the title being typed.
+    QCoro::Task<> deliver(const QString& dir, const QString& server, const QString& apiKey,
+                          const std::optional<SavedRecordings::RecordingInfo>& info);
+    void beginSending(const QString& dir);
+    void endSending();
     void tick();
     QCoro::Task<QString> mixdown(const QString& dir);
-    QCoro::Task<QUrl> upload(const QString& file, const QString& server, const QString& apiKey);
+    QCoro::Task<QUrl> upload(const QString& file, const QString& server, const QString& apiKey,
+                             const SavedRecordings::RecordingInfo& info);
     void notify(const QString& title, const QString& body);
     std::function<void(std::exception_ptr)> interruptionHandler();
+    void interrupt(const QString& description);
+    void discardWorkFiles(const std::shared_ptr<CaptureWriter>& failed);
 
     std::shared_ptr<Capture::CaptureService> captureService_;
     std::unique_ptr<Notifications::NotificationCenter> notifications_;
     int uploadIdleTimeoutSeconds_ = 600;
     bool isSending_ = false;
+    std::shared_ptr<std::atomic<bool>> isCancelled_ = std::make_shared<std::atomic<bool>>(false);
+    std::optional<QString> sendingDir_;
 
     // Declared before the stream and the writer: a stream's last deliveries drain through it.
     Dispatch::SerialQueue queue{QStringLiteral(VELMOR_APP_ID ".capture")};

@@ -40,7 +40,7 @@ QString baseAddress(const QString& server) {
 }
 
 Http::UploadRequest makeUploadRequest(const QString& file, const QString& server, const QString& apiKey,
-                                      const QString& title, int idleTimeoutSeconds) {
+                                      const QString& title, int idleTimeoutSeconds, const QDateTime& recordedAt) {
     if (apiKey.isEmpty()) {
         throw VelmorError(QStringLiteral("Не задан ключ API — откройте настройки виджета"));
     }
@@ -53,11 +53,10 @@ Http::UploadRequest makeUploadRequest(const QString& file, const QString& server
     if (!endpoint.isValid()) {
         throw VelmorError(QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
     }
-    const QString date = dateOnly().string(QDateTime::currentDateTime());
-    const QString name =
-        QStringLiteral("Запись ") + fileStamp().string(QDateTime::currentDateTime()) + QStringLiteral(".m4a");
-    const QString sentTitle =
-        title.isEmpty() ? QStringLiteral("Звонок ") + humanStamp().string(QDateTime::currentDateTime()) : title;
+    const QDateTime moment = recordedAt.isValid() ? recordedAt : QDateTime::currentDateTime();
+    const QString date = dateOnly().string(moment);
+    const QString name = QStringLiteral("Запись ") + fileStamp().string(moment) + QStringLiteral(".m4a");
+    const QString sentTitle = title.isEmpty() ? QStringLiteral("Звонок ") + humanStamp().string(moment) : title;
 
     Http::UploadRequest request;
     request.url = endpoint.toEncoded() + '?' + queryItem("name", name) + '&' + queryItem("title", sentTitle) +
@@ -97,8 +96,10 @@ QUrl meetingPage(const QString& base, const Http::Response& response) {
 }
 
 QCoro::Task<QUrl> sendRecording(const QString& file, const QString& server, const QString& apiKey,
-                                const QString& title, int idleTimeoutSeconds) {
-    Http::UploadRequest request = makeUploadRequest(file, server, apiKey, title, idleTimeoutSeconds);
+                                const QString& title, int idleTimeoutSeconds, const QDateTime& recordedAt,
+                                const std::shared_ptr<std::atomic<bool>>& isCancelled) {
+    Http::UploadRequest request = makeUploadRequest(file, server, apiKey, title, idleTimeoutSeconds, recordedAt);
+    request.isCancelled = isCancelled;
     // Named before it is awaited: GCC 12 destroys non-trivial temporaries of an await expression twice.
     QCoro::Task<Http::Response> uploading = Http::upload(std::move(request));
     const Http::Response response = co_await uploading;

@@ -11,15 +11,17 @@
 #include <QUrl>
 
 // Throws VelmorError for the failures the server or the settings cause, and passes the HTTP
-// layer's and the JSON parser's errors on unchanged.
+// layer's and the JSON parser's errors on unchanged. The name, date and default title carry
+// `recordedAt`, or the present moment when it is invalid. Setting `isCancelled` ends the transfer.
 QCoro::Task<QUrl> sendRecording(const QString& file, const QString& server, const QString& apiKey,
-                                const QString& title, int idleTimeoutSeconds);
+                                const QString& title, int idleTimeoutSeconds, const QDateTime& recordedAt = {},
+                                const std::shared_ptr<std::atomic<bool>>& isCancelled = nullptr);
 
 // The server address without leading and trailing "/" and " ".
 QString baseAddress(const QString& server);
 // Throws VelmorError when the key is empty or holds control characters, or no URL can be formed.
 Http::UploadRequest makeUploadRequest(const QString& file, const QString& server, const QString& apiKey,
-                                      const QString& title, int idleTimeoutSeconds);
+                                      const QString& title, int idleTimeoutSeconds, const QDateTime& recordedAt);
 // Throws VelmorError for a failure status, JsonError for a success body that is not JSON.
 QUrl meetingPage(const QString& base, const Http::Response& response);
 

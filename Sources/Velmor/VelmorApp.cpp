@@ -7,11 +7,14 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <unistd.h>
 
 VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
     : recorder_(recorder ? std::move(recorder) : std::make_shared<Recorder>()),
       hasTray_(QSystemTrayIcon::isSystemTrayAvailable()) {
-    window_ = std::make_unique<UI::PanelWindow>(new PanelView(recorder_.get()), hasTray_);
+    auto* panel = new PanelView(recorder_.get());
+    connect(panel, &PanelView::quitRequested, this, [this] { quitNow(*recorder_); });
+    window_ = std::make_unique<UI::PanelWindow>(panel, hasTray_);
     window_->setWindowIcon(UI::symbolIcon(QStringLiteral("waveform.circle"), QColor(0x44, 0x44, 0x44)));
     connect(recorder_.get(), &Recorder::objectWillChange, this, &VelmorApp::refreshIcon, Qt::QueuedConnection);
     connect(&trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -20,6 +23,7 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
         }
     });
     trayIcon_.setToolTip(QStringLiteral("Велмор"));
+    buildTrayMenu();
     refreshIcon();
     trayIcon_.show();
     if (!hasTray_) {
@@ -34,9 +38,33 @@ QString VelmorApp::symbolName() const {
     return recorder_->isRecording() ? QStringLiteral("record.circle.fill") : QStringLiteral("waveform.circle");
 }
 
+void VelmorApp::buildTrayMenu() {
+    sendSavedAction_ = trayMenu_.addAction(QString(), this, &VelmorApp::sendSaved);
+    cancelSendAction_ =
+        trayMenu_.addAction(QStringLiteral("Отменить отправку"), recorder_.get(), &Recorder::cancelSend);
+    trayMenu_.addAction(QStringLiteral("Открыть панель"), this, &VelmorApp::showPanel);
+    trayMenu_.addSeparator();
+    trayMenu_.addAction(QStringLiteral("Выйти"), this, [this] { quitNow(*recorder_); });
+    trayIcon_.setContextMenu(&trayMenu_);
+}
+
+void VelmorApp::sendSaved() {
+    // Nothing awaits the task; the workflow itself catches every failure.
+    recorder_->sendSaved(settings_.serverURL(), settings_.apiKey());
+}
+
+void VelmorApp::quitNow(Recorder& recorder) {
+    recorder.closeWorkFiles();
+    ::_exit(0);
+}
+
 void VelmorApp::refreshIcon() {
     const QColor line = QApplication::palette().color(QPalette::WindowText);
     trayIcon_.setIcon(UI::symbolIcon(symbolName(), line));
+    const int saved = recorder_->savedCount();
+    sendSavedAction_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));
+    sendSavedAction_->setVisible(saved > 0);
+    cancelSendAction_->setVisible(recorder_->isSending());
 }
 
 void VelmorApp::showPanel() {

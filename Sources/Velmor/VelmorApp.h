@@ -1,7 +1,10 @@
 // The application: one recorder for the life of the process, the tray icon that follows
-// `isRecording`, and the panel window the icon opens.
+// `isRecording` with its menu, and the panel window the icon opens.
 #pragma once
 
+#include "Settings.h"
+
+#include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <memory>
@@ -27,13 +30,25 @@ public:
     QString symbolName() const;
 
     void showPanel();
+    QMenu& trayMenu() { return trayMenu_; }
+
+    // Ends the process at once, whatever the recorder is doing: nothing waits for a mixdown or an
+    // upload. A running capture's files are completed first; every recording stays saved.
+    [[noreturn]] static void quitNow(Recorder& recorder);
 
 public slots:
     void refreshIcon();
 
 private:
+    void buildTrayMenu();
+    void sendSaved();
+
     std::shared_ptr<Recorder> recorder_;
     bool hasTray_;
+    Preferences::Settings settings_;
     QSystemTrayIcon trayIcon_;
+    QMenu trayMenu_;
+    QAction* sendSavedAction_ = nullptr;
+    QAction* cancelSendAction_ = nullptr;
     std::unique_ptr<UI::PanelWindow> window_;
 };

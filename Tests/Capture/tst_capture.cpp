@@ -1,5 +1,6 @@
 // Against the private audio server started by Tests/support/with-services: "speakers" is the
 // default sink, "virtmic" (fed through the sink "micsink") the default source.
+#include "DateStamps.h"
 #include "PulseCaptureService.h"
 #include "TestSupport.h"
 
@@ -69,7 +70,10 @@ class CaptureTest : public QObject {
     QTemporaryDir tmp_{QStringLiteral("/tmp/velmor-capture-test-XXXXXX")};
 
 private slots:
-    void init() { qputenv("TMPDIR", tmp_.path().toUtf8()); }
+    void init() {
+        qputenv("TMPDIR", tmp_.path().toUtf8());
+        TestSupport::removeWorkDirs(tmp_.path());
+    }
 
     void recordsBothSourcesInSync() {
         const QString tone = makeWav(tmp_.path(), "tone", 3.0, TestSupport::tone(440, 0.2));
@@ -156,14 +160,28 @@ private slots:
         QVERIFY(!server.isEmpty());
         QCOMPARE(TestSupport::run(QStringLiteral("kill"), {"-KILL", server}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
+        const QString dir = *RecorderTestAccess::workDir(recorder);
         QVERIFY2(
-            recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")),
+            recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")) &&
+                recorder.status().endsWith(QStringLiteral(". Файл сохранён в ") + dir),
             qPrintable(recorder.status()));
-        const QString dir = finishRecording(recorder, false);
+        QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::notifications().isEmpty(), 5000);
+        QCOMPARE(TestSupport::notifications().last()["summary"].toString(), QStringLiteral("Запись прервана"));
+        // The files were completed at once: everything up to the loss is there.
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         QVERIFY(system.frames() > kRate);
         QVERIFY(TestSupport::toneLevel(system.left, onset(system.left, 0, 0.1f),
                                        onset(system.left, 0, 0.1f) + kRate / 2, 440) > 0.1);
+        // Offered again, and sent with the time it was recorded.
+        QCOMPARE(recorder.savedCount(), 1);
+        TestSupport::Receiver receiver(tmp_.filePath("received"), QStringLiteral("vl_key"));
+        QCoro::waitFor(recorder.sendSaved(receiver.address(), QStringLiteral("vl_key")));
+        QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
+        QCOMPARE(receiver.received().size(), 1);
+        QCOMPARE(receiver.received().front()["name"].toString(),
+                 QStringLiteral("Запись ") + fileStamp().string(*RecorderTestAccess::startedAt(recorder)) +
+                     ".m4a");
+        QVERIFY(!QFileInfo::exists(dir));
     }
 };
 

@@ -1,6 +1,7 @@
 // Stop and send, end to end: the real capture from the private audio server, the real mixdown,
 // the local receiver over HTTP, and notifications on the private session bus.
 #include "FakeCapture.h"
+#include "Mixdown.h"
 #include "TestSupport.h"
 
 #include <QCoroTimer>
@@ -9,23 +10,43 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUuid>
+#include <unistd.h>
 
 namespace {
 
-QList<QJsonObject> notifications() {
-    QFile log(qEnvironmentVariable("VELMOR_NOTIFICATION_LOG"));
-    QList<QJsonObject> entries;
-    if (log.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            if (!line.isEmpty()) {
-                entries.append(QJsonDocument::fromJson(line).object());
-            }
+using TestSupport::notifications;
+
+// A work directory as an earlier run of the app would have left it.
+QString savedDir(const QString& root, const QDateTime& recordedAt, const QString& title) {
+    const QString dir =
+        QDir(root).filePath("velmor-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    QDir().mkpath(dir);
+    if (recordedAt.isValid()) {
+        SavedRecordings::writeInfo(dir, {recordedAt, title});
+    }
+    return dir;
+}
+
+// The summary of the notification posted after the first `before`, once it has arrived.
+QString summaryAfter(qsizetype before) {
+    const QList<QJsonObject> all = notifications();
+    return all.size() > before ? all[before]["summary"].toString() : QString();
+}
+
+QJsonObject receivedWithTitle(const TestSupport::Receiver& receiver, const QString& title) {
+    for (const QJsonObject& meta : receiver.received()) {
+        if (meta["title"].toString() == title) {
+            return meta;
         }
     }
-    return entries;
+    return {};
 }
 
 } // namespace
@@ -34,7 +55,7 @@ class SendTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir tmp_{QStringLiteral("/tmp/velmor-send-test-XXXXXX")};
-    QProcess receiver_;
+    std::unique_ptr<TestSupport::Receiver> receiver_;
     QString server_;
 
     void record(Recorder& recorder, int ms) {
@@ -51,17 +72,11 @@ private slots:
         qputenv("TMPDIR", tmp_.path().toUtf8());
         TestSupport::writeCaf(tmp_.filePath("tone.caf"), 2.0, TestSupport::tone(440, 0.3));
         QCOMPARE(TestSupport::run("sox", {tmp_.filePath("tone.caf"), "-b", "16", tmp_.filePath("tone.wav")}), 0);
-        receiver_.start(qEnvironmentVariable("VELMOR_RECEIVER"),
-                        {"--key", "vl_right", "--data", tmp_.filePath("received"), "--port", "0"});
-        QVERIFY(receiver_.waitForReadyRead(10000));
-        const QString line = QString::fromUtf8(receiver_.readLine()).trimmed();
-        server_ = line.mid(line.indexOf(QStringLiteral("http://")));
+        receiver_ = std::make_unique<TestSupport::Receiver>(tmp_.filePath("received"), "vl_right");
+        server_ = receiver_->address();
         QVERIFY(server_.startsWith(QStringLiteral("http://127.0.0.1:")));
     }
-    void cleanupTestCase() {
-        receiver_.kill();
-        receiver_.waitForFinished(5000);
-    }
+    void init() { TestSupport::removeWorkDirs(tmp_.path()); }
 
     void aRecordingArrivesAndLinksToItsPage() {
         Recorder recorder;
@@ -167,6 +182,150 @@ private slots:
         QCOMPARE(service->stopsCalled, 1);
         QVERIFY(recorder.status().startsWith(QStringLiteral("Ошибка: Запись пустая")));
         QVERIFY(!recorder.isBusy());
+    }
+
+    void aFailedSendIsOfferedAgainWithItsTitleAndArrivesOnce() {
+        Recorder recorder;
+        recorder.title = QStringLiteral("Разбор полётов");
+        record(recorder, 800);
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        QCOMPARE(recorder.savedCount(), 0); // not while it is being recorded
+        QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("vl_right")));
+        QVERIFY2(recorder.status().startsWith(QStringLiteral("Ошибка: ")), qPrintable(recorder.status()));
+        QCOMPARE(recorder.title(), QString());
+        QCOMPARE(recorder.savedCount(), 1);
+        const qsizetype before = receiver_->received().size();
+        QCoro::waitFor(recorder.sendSaved(server_, QStringLiteral("vl_right")));
+        QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
+        QCOMPARE(receiver_->received().size(), before + 1);
+        QVERIFY(!receivedWithTitle(*receiver_, QStringLiteral("Разбор полётов")).isEmpty());
+        QVERIFY(!QFileInfo::exists(dir));
+        QCOMPARE(recorder.savedCount(), 0);
+        QVERIFY(!recorder.isBusy());
+    }
+
+    void savedRecordingsGoOldestFirstWithTheirOwnTime() {
+        const QString root = tmp_.path();
+        const QDateTime older(QDate(2026, 3, 1), QTime(10, 15));
+        const QString first = savedDir(root, older, QString());
+        TestSupport::writeCaf(first + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        // Finished before: sent as it is, not mixed again (it has no work files left to mix).
+        const QString second = savedDir(root, older.addDays(1), QStringLiteral("Ретро"));
+        TestSupport::writeCaf(second + "/mic.caf", 1.0, TestSupport::tone(880, 0.3));
+        QVERIFY(TestSupport::settle(mixdownWorkFiles(second)).value);
+        QFile::remove(second + "/mic.caf");
+        // Not recordings: empty (a failed start), too short, a mixdown cut off.
+        const QString empty = savedDir(root, older, QString());
+        const QString tooShort = savedDir(root, QDateTime(), QString());
+        TestSupport::writeCaf(tooShort + "/mic.caf", 0.1, TestSupport::tone(440, 0.3));
+        const QString cutOff = savedDir(root, older, QString());
+        QFile(cutOff + "/velmor.m4a.part").open(QIODevice::WriteOnly);
+        // Another user's recording is never touched.
+        const QString foreign = savedDir(root, older.addDays(-1), QString());
+        TestSupport::writeCaf(foreign + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        const bool hasForeign = ::chown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0;
+
+        Recorder recorder(std::make_shared<FakeCaptureService>());
+        QCOMPARE(recorder.savedCount(), hasForeign ? 2 : 3);
+        if (!hasForeign) {
+            QDir(foreign).removeRecursively();
+            recorder.refreshSaved();
+        }
+        QCoro::waitFor(recorder.sendSaved(server_, QStringLiteral("vl_right")));
+        QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
+        const QJsonObject sentFirst = receivedWithTitle(*receiver_, QStringLiteral("Звонок 1 марта, 10:15"));
+        QCOMPARE(sentFirst["name"].toString(), QStringLiteral("Запись 2026-03-01 10-15.m4a"));
+        QCOMPARE(sentFirst["date"].toString(), older.toUTC().date().toString(Qt::ISODate));
+        const QJsonObject sentSecond = receivedWithTitle(*receiver_, QStringLiteral("Ретро"));
+        QCOMPARE(sentSecond["name"].toString(), QStringLiteral("Запись 2026-03-02 10-15.m4a"));
+        // The newest went last.
+        QCOMPARE(recorder.lastLink()->path().section('/', -1), sentSecond["id"].toString());
+        QVERIFY(!QFileInfo::exists(first) && !QFileInfo::exists(second));
+        for (const QString& kept : {empty, tooShort, cutOff, foreign}) {
+            QVERIFY(QFileInfo::exists(kept) || (kept == foreign && !hasForeign));
+        }
+        QCOMPARE(recorder.savedCount(), 0);
+    }
+
+    void aStalledSendCanBeCancelledAndStaysSaved() {
+        // Takes the request and never answers.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        connect(&silent, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* socket = silent.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        });
+        const QString dir = savedDir(tmp_.path(), QDateTime::currentDateTime(), QString());
+        TestSupport::writeCaf(dir + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        Recorder recorder(std::make_shared<FakeCaptureService>());
+        const QString address = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
+        auto sending = recorder.sendSaved(address, QStringLiteral("vl_right"));
+        QTRY_COMPARE(recorder.status(), QStringLiteral("Отправляем в Велмор…"));
+        QVERIFY(recorder.isSending() && recorder.isBusy());
+        // A second choice, a start and a stop-and-send are all turned away meanwhile.
+        QCoro::waitFor(recorder.sendSaved(address, QStringLiteral("vl_right")));
+        QCoro::waitFor(recorder.start());
+        QCOMPARE(recorder.status(), QStringLiteral("Отправляем в Велмор…"));
+        recorder.cancelSend();
+        QCoro::waitFor(sending);
+        QCOMPARE(recorder.status(), QStringLiteral("Ошибка: Отправка отменена. Файл сохранён в ") + dir);
+        QVERIFY(!recorder.isBusy() && !recorder.isSending());
+        QVERIFY(QFileInfo::exists(dir + "/velmor.m4a"));
+        QCOMPARE(recorder.savedCount(), 1);
+    }
+
+    void aRemovedWorkDirectoryInterrupts() {
+        Recorder recorder;
+        record(recorder, 300);
+        const qsizetype before = notifications().size();
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        QVERIFY(QDir(dir).removeRecursively());
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
+        QCOMPARE(recorder.status(),
+                 QStringLiteral("Запись прервана: Не удалось записать аудиофайл (папка записи удалена)"));
+        QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before), QStringLiteral("Запись прервана"), 5000);
+        QCOMPARE(recorder.savedCount(), 0);
+        QVERIFY(!RecorderTestAccess::stream(recorder) && !RecorderTestAccess::writer(recorder));
+    }
+
+    void aFullDiskInterruptsAndWhatWasWrittenIsSentLater() {
+        const QString root = tmp_.filePath("small");
+        QDir().mkpath(root);
+        if (TestSupport::run("mount", {"-t", "tmpfs", "-o", "size=3m,mode=0700", "tmpfs", root}) != 0) {
+            QSKIP("mounting a small tmpfs needs root");
+        }
+        const auto unmount = qScopeGuard([&] {
+            TestSupport::run("umount", {"-l", root});
+            qputenv("TMPDIR", tmp_.path().toUtf8());
+        });
+        // Leaves about a second of room for the two work files.
+        QFile filler(root + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(2 * 1024 * 1024, '\0'));
+        filler.close();
+        qputenv("TMPDIR", root.toUtf8());
+        Recorder recorder;
+        const qsizetype before = notifications().size();
+        record(recorder, 300);
+        const QString dir = *RecorderTestAccess::workDir(recorder);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 15000);
+        QCOMPARE(recorder.status(),
+                 QStringLiteral("Запись прервана: Не удалось записать аудиофайл (на диске закончилось место). "
+                                "Файл сохранён в ") +
+                     dir);
+        QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before), QStringLiteral("Запись прервана"), 5000);
+        QCOMPARE(notifications()[before]["body"].toString(),
+                 QStringLiteral("Не удалось записать аудиофайл (на диске закончилось место)"));
+        QCOMPARE(recorder.savedCount(), 1);
+        // Space comes back: what was written before is sent, complete.
+        QVERIFY(filler.remove());
+        const double written = TestSupport::probe(dir + "/system.caf").seconds;
+        QVERIFY2(written > 0.5, qPrintable(QString::number(written)));
+        QCoro::waitFor(recorder.sendSaved(server_, QStringLiteral("vl_right")));
+        QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
+        const QString id = recorder.lastLink()->path().section('/', -1);
+        const double sent = TestSupport::probe(tmp_.filePath("received/" + id + "/recording.m4a")).seconds;
+        QVERIFY2(std::abs(sent - written) < 0.1, qPrintable(QStringLiteral("%1 of %2 s").arg(sent).arg(written)));
     }
 };
 

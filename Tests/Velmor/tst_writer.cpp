@@ -74,28 +74,38 @@ private slots:
         QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     }
 
-    void failedCreationIsRetriedByTheNextBuffer() {
-        QTemporaryDir dir;
-        const QString missing = dir.filePath("not-yet");
-        CaptureWriter writer(missing);
+    void aWorkDirectoryGoneEndsTheRecording() {
+        QTemporaryDir root;
+        QStringList reasons;
+        const auto collect = [&](std::exception_ptr error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                reasons.append(QString::fromUtf8(e.what()));
+            }
+        };
+        const QString gone = QStringLiteral("Не удалось записать аудиофайл (папка записи удалена)");
+        // Before the first buffer: the file cannot be made.
+        CaptureWriter early(root.filePath("missing"));
+        early.onStop = collect;
+        early.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        QCOMPARE(reasons, QStringList{gone});
+        QDir().mkpath(root.filePath("missing"));
+        early.stream(stream_, constant(0.5f, 480), Capture::OutputType::Microphone);
+        QVERIFY(QDir(root.filePath("missing")).isEmpty()); // closed for good
+        // While recording: writes into removed files still succeed, yet within a second it ends.
+        const QString dir = root.filePath("removed");
+        QDir().mkpath(dir);
+        CaptureWriter writer(dir);
+        writer.onStop = collect;
         writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
-        QVERIFY(!writer.systemFile);
-        QDir().mkpath(missing);
-        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
-        QVERIFY(writer.systemFile);
-        QCOMPARE(writer.systemFile->framesWritten(), 480);
-    }
-
-    void freshFileWhoseFirstWriteFailsIsDroppedAndMadeAnew() {
-        QTemporaryDir dir;
-        CaptureWriter writer(dir.path());
-        writer.stream(stream_, Capture::SampleBuffer::withUnreachableData(kStereo),
-                      Capture::OutputType::Microphone);
-        QVERIFY(!writer.micFile);
-        writer.stream(stream_, constant(0.5f, 300), Capture::OutputType::Microphone);
-        QVERIFY(writer.micFile);
-        writer.micFile.reset();
-        QCOMPARE(framesIn(dir.filePath("mic.caf")), 300);
+        QVERIFY(QDir(dir).removeRecursively());
+        for (int i = 0; i < 30 && reasons.size() < 2; ++i) {
+            writer.stream(stream_, constant(0.5f, 2400), Capture::OutputType::Audio);
+            writer.stream(stream_, constant(0.5f, 2400), Capture::OutputType::Microphone);
+        }
+        QCOMPARE(reasons, (QStringList{gone, gone}));
+        QVERIFY(!writer.systemFile && !writer.micFile);
     }
 
     void openFileSurvivesAFailedWriteAndTakesTheNextBuffers() {
@@ -103,7 +113,8 @@ private slots:
         CaptureWriter writer(dir.path());
         writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
         Media::AudioFile* opened = writer.systemFile.get();
-        // A buffer of another format is not accepted by the file: dropped, the file stays.
+        // A buffer of another format, or one whose data cannot be reached, is dropped; the file
+        // stays and the recording goes on.
         writer.stream(stream_, constant(0.5f, 480, {44100, 1, Capture::SampleType::Int16, true}),
                       Capture::OutputType::Audio);
         writer.stream(stream_, Capture::SampleBuffer::withUnreachableData(kStereo), Capture::OutputType::Audio);

@@ -18,9 +18,9 @@ check() { # description, shell condition
 }
 
 services_dir=$(mktemp -d /tmp/velmor-e2e.XXXXXX)
-xvfb_pid=""; tray_pid=""; app_pid=""; receiver_pid=""; a11y_pid=""
+xvfb_pid=""; tray_pid=""; app_pid=""; receiver_pid=""; a11y_pid=""; silent_pid=""
 cleanup() {
-    stop_pid "$app_pid"; stop_pid "$receiver_pid"; stop_pid "$tray_pid"; stop_pid "$a11y_pid"
+    stop_pid "$app_pid"; stop_pid "$receiver_pid"; stop_pid "$silent_pid"; stop_pid "$tray_pid"; stop_pid "$a11y_pid"
     stop_pid "$xvfb_pid"; stop_services
 }
 trap cleanup EXIT
@@ -168,6 +168,52 @@ open_panel
 check "a click on the icon opens it again" 'shown_panel'
 open_panel
 check "a second click closes it" '! shown_panel'
+
+# Faults a user meets: the app killed mid-recording, and "Выйти" during an upload to a server
+# that takes the file and never answers. Those two recordings, and the one the wrong key left,
+# are offered again from the tray menu and delivered.
+/usr/bin/python3 - "$services_dir/silent.port" <<'PY' &
+import socket, sys, threading
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen()
+with open(sys.argv[1], "w") as port:
+    port.write(str(server.getsockname()[1]))
+def swallow(connection):
+    while connection.recv(65536):
+        pass
+while True:
+    threading.Thread(target=swallow, args=(server.accept()[0],), daemon=True).start()
+PY
+silent_pid=$!
+wait_until 10 test -s "$services_dir/silent.port" || { echo "the silent server did not start"; exit 1; }
+received_before=$(ls "$services_dir/received" | wc -l)
+open_panel
+press Return # "Начать запись"
+wait_panel "Идёт запись"
+paplay --device=speakers "$services_dir/system.wav"
+kill -KILL "$app_pid"
+sed -i -e 's/^apiKey=.*/apiKey=vl_e2e/' -e "s|^serverURL=.*|serverURL=http://127.0.0.1:$(cat "$services_dir/silent.port")|" \
+    "$XDG_CONFIG_HOME/velmor/velmor.conf"
+start_app
+open_panel
+check "after a crash the panel offers both saved recordings" 'panel | grep -q "Отправить сохранённые записи (2)"'
+record_with_sound 7
+wait_panel "Отправляем в Велмор…"
+a11y press "Выйти"
+check "\"Выйти\" ends the process during an upload at once" 'wait_until 1 sh -c "! kill -0 $app_pid"'
+sed -i "s|^serverURL=.*|serverURL=$server|" "$XDG_CONFIG_HOME/velmor/velmor.conf"
+start_app
+xdotool mousemove --window "$(tray_icon)" 8 8 click 3
+sleep 1
+shot 8-tray-menu
+# The menu's first entry (see 8-tray-menu.png): "Отправить сохранённые записи (3)".
+press Down Return
+wait_received() { for _ in $(seq 120); do [ "$(ls "$services_dir/received" | wc -l)" -ge "$1" ] && return 0; sleep 0.5; done; return 1; }
+check "all three arrived" 'wait_received $((received_before + 3))'
+check "no work directory is left" 'wait_until 10 sh -c "! ls -d $TMPDIR/velmor-*-*"'
+killed=$(ls -t "$services_dir/received" | sed -n 3p)
+check "the recording cut off by the kill holds its sound" 'both_signals "$services_dir/received/$killed/recording.m4a" || test "$(band_level "$services_dir/received/$killed/recording.m4a" 440)" -lt 30'
 
 echo "screenshots: $shots"
 echo "$((checks - failures)) passed, $failures failed"

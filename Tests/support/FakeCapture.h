@@ -17,6 +17,7 @@ struct FakeCaptureService : Capture::CaptureService {
     Capture::StreamConfiguration lastConfiguration;
     std::shared_ptr<Capture::StreamDelegate> lastDelegate;
     std::shared_ptr<Capture::StreamOutput> lastOutput;
+    Dispatch::SerialQueue* lastQueue = nullptr;
 
     QCoro::Task<Capture::ShareableContent> shareableContent(bool, bool) override {
         if (failQuery) {
@@ -32,16 +33,24 @@ struct FakeCaptureService : Capture::CaptureService {
     struct Stream : Capture::Stream {
         FakeCaptureService& service;
         explicit Stream(FakeCaptureService& s) : service(s) {}
+        Dispatch::SerialQueue* queue() const { return service.lastQueue; }
         void addStreamOutput(std::shared_ptr<Capture::StreamOutput> output, Capture::OutputType type,
-                             Dispatch::SerialQueue&) override {
+                             Dispatch::SerialQueue& queue) override {
             if (service.failAddOutput == type) {
                 throw Capture::CaptureError(Capture::CaptureError::Kind::Other, QStringLiteral("add output"));
             }
             service.outputsAdded.append(type);
             service.lastOutput = output;
+            service.lastQueue = &queue;
         }
         QCoro::Task<> startCapture() override {
             if (service.failStart) {
+                // One source has started and delivered before the other one fails.
+                queue()->async([this, output = service.lastOutput] {
+                    const Capture::AudioFormat format{48000, 2, Capture::SampleType::Float32, true};
+                    output->stream(*this, Capture::SampleBuffer(format, QByteArray(48000 * 8, '\0')),
+                                   Capture::OutputType::Audio);
+                });
                 throw Capture::CaptureError(Capture::CaptureError::Kind::NoSuchDevice, QStringLiteral("start"));
             }
             co_return;

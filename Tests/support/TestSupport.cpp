@@ -5,6 +5,8 @@
 #include "TrackReader.h"
 
 #include <QCoroTimer>
+#include <QDir>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTimer>
 #include <cmath>
@@ -116,6 +118,51 @@ int run(const QString& program, const QStringList& arguments, int timeoutMs) {
         return -1;
     }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+void removeWorkDirs(const QString& root) {
+    for (const QString& dir : QDir(root).entryList({QStringLiteral("velmor-*")}, QDir::Dirs)) {
+        QDir(QDir(root).filePath(dir)).removeRecursively();
+    }
+}
+
+QList<QJsonObject> notifications() {
+    QFile log(qEnvironmentVariable("VELMOR_NOTIFICATION_LOG"));
+    QList<QJsonObject> entries;
+    if (log.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : log.readAll().split('\n')) {
+            if (!line.isEmpty()) {
+                entries.append(QJsonDocument::fromJson(line).object());
+            }
+        }
+    }
+    return entries;
+}
+
+Receiver::Receiver(const QString& data, const QString& key) : data_(data) {
+    process_.start(qEnvironmentVariable("VELMOR_RECEIVER"), {"--key", key, "--data", data, "--port", "0"});
+    if (process_.waitForReadyRead(10000)) {
+        const QString line = QString::fromUtf8(process_.readLine()).trimmed();
+        address_ = line.mid(line.indexOf(QStringLiteral("http://")));
+    }
+}
+
+Receiver::~Receiver() {
+    process_.kill();
+    process_.waitForFinished(5000);
+}
+
+QList<QJsonObject> Receiver::received() const {
+    QList<QJsonObject> metas;
+    for (const QString& id : QDir(data_).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile meta(QDir(data_).filePath(id + "/meta.json"));
+        if (meta.open(QIODevice::ReadOnly)) {
+            QJsonObject object = QJsonDocument::fromJson(meta.readAll()).object();
+            object.insert(QStringLiteral("id"), id);
+            metas.append(object);
+        }
+    }
+    return metas;
 }
 
 } // namespace TestSupport

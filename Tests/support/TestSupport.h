@@ -5,6 +5,8 @@
 #include "Recorder.h"
 
 #include <QCoroTask>
+#include <QJsonObject>
+#include <QProcess>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -77,5 +79,27 @@ QCoro::Task<> pause(int ms);
 
 // Runs a helper program and returns its exit code (-1 when it could not run in time).
 int run(const QString& program, const QStringList& arguments, int timeoutMs = 30000);
+
+// Removes the work directories under `root`: a test starts without saved recordings.
+void removeWorkDirs(const QString& root);
+
+// What the private bus's notification receiver has logged, oldest first.
+QList<QJsonObject> notifications();
+
+// The local receiver on a free port of 127.0.0.1, accepting `key`; each recording lands in a
+// directory of its own under `data`.
+class Receiver {
+public:
+    Receiver(const QString& data, const QString& key);
+    ~Receiver();
+    QString address() const { return address_; }
+    // The meta data of every recording received, in no particular order.
+    QList<QJsonObject> received() const;
+
+private:
+    QString data_;
+    QString address_;
+    QProcess process_;
+};
 
 } // namespace TestSupport
