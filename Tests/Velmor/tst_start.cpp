@@ -130,6 +130,7 @@ private slots:
         QVERIFY(!RecorderTestAccess::timer(recorder));
         QCOMPARE(service->outputsAdded.size(), fault);
         const QString dir = *RecorderTestAccess::workDir(recorder);
+        RecorderTestAccess::queue(recorder).sync([] {}); // whatever was delivered has been written
         QVERIFY(QFileInfo(dir).isDir());
         QVERIFY(QDir(dir).isEmpty());
     }
