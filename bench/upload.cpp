@@ -27,6 +27,7 @@ int main(int argc, char* argv[]) {
         return server.listen_after_bind() ? 0 : 1;
     }
     if (args.size() == 3 && args[0] == QLatin1String("send")) {
+        const Http::CurlSession curl;
         Http::UploadRequest request;
         request.url = args[1].toUtf8();
         request.headers = {{"Content-Type", "audio/mp4"}, {"X-Api-Key", "bench"}};

@@ -89,8 +89,7 @@ void PulseStream::connectAll() {
         anyConnected = true;
     }
     if (!anyConnected) {
-        throw CaptureError(CaptureError::Kind::NoSuchDevice,
-                           QStringLiteral("no sink monitor and no input source"));
+        throw CaptureError(CaptureError::Kind::NoSuchDevice, QStringLiteral("нет ни выхода звука, ни микрофона"));
     }
     connection_->setOnContextLost([this](int error) { reportLost(error); });
     connection_->setOnServerChanged([this] { followDefaults(); });

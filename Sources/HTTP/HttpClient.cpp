@@ -12,17 +12,24 @@ namespace Http {
 
 namespace {
 
-struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
-};
-
 std::size_t readBody(char* buffer, std::size_t size, std::size_t count, void* file) {
     const qint64 read = static_cast<QFile*>(file)->read(buffer, qint64(size * count));
     return read < 0 ? CURL_READFUNC_ABORT : std::size_t(read);
 }
 
-std::size_t collectReply(char* data, std::size_t size, std::size_t count, void* body) {
-    static_cast<QByteArray*>(body)->append(data, qsizetype(size * count));
+struct Reply {
+    QByteArray body;
+    bool isTooLarge = false;
+};
+
+std::size_t collectReply(char* data, std::size_t size, std::size_t count, void* target) {
+    auto* reply = static_cast<Reply*>(target);
+    const qsizetype bytes = qsizetype(size * count);
+    if (reply->body.size() + bytes > kMaxReplyBytes) {
+        reply->isTooLarge = true;
+        return 0; // ends the transfer
+    }
+    reply->body.append(data, bytes);
     return size * count;
 }
 
@@ -40,12 +47,20 @@ struct ListCloser {
 
 } // namespace
 
+CurlSession::CurlSession() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+CurlSession::~CurlSession() {
+    curl_global_cleanup();
+}
+
 Response uploadBlocking(const UploadRequest& request) {
-    static CurlGlobal global;
     // An address without a scheme is not completed with a guessed one.
     const QString scheme = QUrl::fromEncoded(request.url).scheme();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
-        throw HttpError(HttpError::Kind::UnsupportedURL, QStringLiteral("no http or https scheme"));
+        throw HttpError(HttpError::Kind::UnsupportedURL,
+                        QStringLiteral("адрес должен начинаться с http:// или https://"));
     }
     QFile file(request.bodyFile);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -57,7 +72,7 @@ Response uploadBlocking(const UploadRequest& request) {
         const QByteArray line = name + ": " + value;
         headers.reset(curl_slist_append(headers.release(), line.constData()));
     }
-    Response response;
+    Reply reply;
     char errorText[CURL_ERROR_SIZE] = {};
     CURL* handle = easy.get();
     curl_easy_setopt(handle, CURLOPT_URL, request.url.constData());
@@ -68,7 +83,7 @@ Response uploadBlocking(const UploadRequest& request) {
     curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(file.size()));
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &collectReply);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response.body);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
@@ -80,6 +95,7 @@ Response uploadBlocking(const UploadRequest& request) {
     // wait for the server's answer after the last byte counts as idle time too.
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, long(request.idleTimeoutSeconds));
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, long(request.idleTimeoutSeconds + file.size() / kMinBytesPerSecond));
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
     curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024L * 1024L);
     if (request.isCancelled) {
@@ -88,14 +104,16 @@ Response uploadBlocking(const UploadRequest& request) {
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     }
     const CURLcode result = curl_easy_perform(handle);
+    if (reply.isTooLarge) {
+        throw HttpError(HttpError::Kind::ReplyTooLarge, QString());
+    }
     if (result != CURLE_OK) {
         const QString reason = QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(result));
         throw HttpError::fromCurl(result, reason);
     }
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    response.statusCode = int(status);
-    return response;
+    return Response{int(status), std::move(reply.body)};
 }
 
 QCoro::Task<Response> upload(UploadRequest request) {

@@ -24,6 +24,23 @@ struct Response {
     QByteArray body;
 };
 
+// A meeting id needs a few bytes; a reply past this is no answer of a transcription server.
+inline constexpr qsizetype kMaxReplyBytes = 1024 * 1024;
+// The slowest average rate a transfer may keep up, on top of the idle rule: a server that
+// trickles a byte now and then would otherwise hold a send for ever.
+inline constexpr qint64 kMinBytesPerSecond = 4096;
+
+// libcurl's process-wide set-up, OpenSSL's with it, made and undone on the main thread: made
+// lazily on a pool thread it would leave that thread's state behind. The program holds one for
+// its whole life, before any upload.
+class CurlSession {
+public:
+    CurlSession();
+    ~CurlSession();
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+};
+
 // Runs the upload on a pool thread; resumes the awaiting coroutine on its own thread. Throws
 // HttpError for a transfer that ends without an HTTP response.
 QCoro::Task<Response> upload(UploadRequest request);

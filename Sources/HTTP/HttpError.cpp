@@ -20,6 +20,10 @@ QString describe(HttpError::Kind kind) {
         return QStringLiteral("Неподдерживаемый URL");
     case HttpError::Kind::CannotReadFile:
         return QStringLiteral("Не удалось прочитать файл для отправки");
+    case HttpError::Kind::ConnectionLost:
+        return QStringLiteral("Сервер разорвал соединение, не ответив");
+    case HttpError::Kind::ReplyTooLarge:
+        return QStringLiteral("Ответ сервера слишком велик");
     case HttpError::Kind::Other:
         break;
     }
@@ -37,10 +41,13 @@ HttpError HttpError::fromCurl(int curlCode, const QString& reason) {
     Kind kind = Kind::Other;
     switch (CURLcode(curlCode)) {
     case CURLE_COULDNT_CONNECT:
+        kind = Kind::CannotConnect;
+        break;
+    // The connection stood: the server broke it off while taking the file or before answering.
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
-        kind = Kind::CannotConnect;
+        kind = Kind::ConnectionLost;
         break;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -67,7 +74,7 @@ HttpError HttpError::fromCurl(int curlCode, const QString& reason) {
     default:
         break;
     }
-    return HttpError(kind, reason);
+    return HttpError(kind, kind == Kind::Other ? reason : QString());
 }
 
 } // namespace Http

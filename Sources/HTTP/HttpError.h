@@ -5,8 +5,8 @@
 
 namespace Http {
 
-// A transfer that did not end in an HTTP response. what() is the Russian description, with
-// curl's own reason in brackets.
+// A transfer that did not end in an HTTP response. what() is the Russian description; curl's
+// own reason, in English, only stands in brackets where no description fits.
 class HttpError : public std::runtime_error {
 public:
     enum class Kind {
@@ -16,6 +16,8 @@ public:
         SecureConnectionFailed,
         UnsupportedURL,
         CannotReadFile,
+        ConnectionLost,
+        ReplyTooLarge,
         Other
     };
     HttpError(Kind kind, const QString& reason);

@@ -145,6 +145,8 @@ void PanelView::build() {
     elapsedLabel_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     statusLabel_ = captionLabel(QString(), secondary);
     statusLabel_->setWordWrap(true);
+    // A server's error text is shown as it came, "<b>" and "&lt;" included.
+    statusLabel_->setTextFormat(Qt::PlainText);
     statusLabel_->setMaximumHeight(QFontMetrics(captionFont()).lineSpacing() * 3);
     statusLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     statusRow->addWidget(recordingDot_);
@@ -283,7 +285,7 @@ void PanelView::refresh() {
     sendSavedButton_->setVisible(saved > 0 && !recorder_->isBusy());
     cancelSendButton_->setVisible(recorder_->isSending());
     if (recorder_->lastLink()) {
-        meetingLink_->setToolTip(recorder_->lastLink()->toString());
+        meetingLink_->setToolTip(recorder_->lastLink()->toDisplayString(QUrl::RemoveUserInfo));
     }
     adjustSize();
     if (window()) {

@@ -50,7 +50,9 @@ Http::UploadRequest makeUploadRequest(const QString& file, const QString& server
     }
     const QString base = baseAddress(server);
     const QUrl endpoint(base + QStringLiteral("/api/transcribe"), QUrl::StrictMode);
-    if (!endpoint.isValid()) {
+    // A "?" or "#" in the address would move the path into the query or fragment: the file and
+    // the key would go to another page of the server.
+    if (!endpoint.isValid() || endpoint.hasQuery() || endpoint.hasFragment()) {
         throw VelmorError(QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
     }
     const QDateTime moment = recordedAt.isValid() ? recordedAt : QDateTime::currentDateTime();
@@ -85,7 +87,7 @@ QUrl meetingPage(const QString& base, const Http::Response& response) {
         throw JsonError(parseError.errorString());
     }
     if (!reply.isObject() && !reply.isArray()) {
-        throw JsonError(QStringLiteral("top level is not an object or an array"));
+        throw JsonError(QStringLiteral("ответ не является объектом или массивом"));
     }
     const QJsonValue id = reply.object().value(QStringLiteral("meeting")).toObject().value(QStringLiteral("id"));
     const QUrl page(base + QStringLiteral("/m/") + (id.isString() ? id.toString() : QString()));

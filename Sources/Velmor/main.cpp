@@ -1,3 +1,4 @@
+#include "HttpClient.h"
 #include "SingleInstance.h"
 #include "VelmorApp.h"
 
@@ -5,6 +6,7 @@
 #include <unistd.h>
 
 int main(int argc, char* argv[]) {
+    const Http::CurlSession curl;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmor"));
     QApplication::setApplicationDisplayName(QStringLiteral("Велмор"));

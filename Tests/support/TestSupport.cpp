@@ -2,6 +2,7 @@
 
 #include "AudioFile.h"
 #include "AvHandles.h"
+#include "HttpClient.h"
 #include "TrackReader.h"
 
 #include <QCoroTimer>
@@ -12,6 +13,11 @@
 #include <cmath>
 
 namespace TestSupport {
+
+namespace {
+// Every test program that uploads sets libcurl up on its main thread, as the app does.
+const Http::CurlSession curl;
+} // namespace
 
 void writeCaf(const QString& path, double seconds, const Signal& signal, int rate, int channels) {
     Media::PcmFormat format{double(rate), channels, Media::PcmFormat::SampleType::Float32, true};
