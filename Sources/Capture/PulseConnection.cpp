@@ -44,15 +44,19 @@ PulseConnection::PulseConnection(const char* applicationName) {
     context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), applicationName, properties);
     pa_proplist_free(properties);
     pa_context_set_state_callback(context_, &PulseConnection::onContextState, this);
+    try {
+        connect();
+    } catch (...) {
+        release();
+        throw;
+    }
+}
 
+void PulseConnection::connect() {
     Lock lock(*this);
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
         pa_threaded_mainloop_start(loop_) < 0) {
-        const int error = pa_context_errno(context_);
-        pa_threaded_mainloop_unlock(loop_);
-        stop();
-        pa_threaded_mainloop_lock(loop_);
-        throw CaptureError::fromPulse(error);
+        throw CaptureError::fromPulse(pa_context_errno(context_));
     }
     WaitBound bound(loop_, context_);
     for (;;) {
@@ -62,17 +66,17 @@ PulseConnection::PulseConnection(const char* applicationName) {
             return;
         }
         if (!PA_CONTEXT_IS_GOOD(state) || bound.expired()) {
-            const int error = bound.expired() ? PA_ERR_TIMEOUT : pa_context_errno(context_);
-            pa_threaded_mainloop_unlock(loop_);
-            stop();
-            pa_threaded_mainloop_lock(loop_);
-            throw CaptureError::fromPulse(error);
+            throw CaptureError::fromPulse(bound.expired() ? PA_ERR_TIMEOUT : pa_context_errno(context_));
         }
         pa_threaded_mainloop_wait(loop_);
     }
 }
 
 PulseConnection::~PulseConnection() {
+    release();
+}
+
+void PulseConnection::release() {
     stop();
     pa_context_unref(context_);
     pa_threaded_mainloop_free(loop_);

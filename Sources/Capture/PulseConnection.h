@@ -61,6 +61,8 @@ public:
     void stop();
 
 private:
+    void connect();
+    void release();
     static void onContextState(pa_context* context, void* self);
     static void onSubscription(pa_context* context, pa_subscription_event_type_t type, uint32_t index, void* self);
 

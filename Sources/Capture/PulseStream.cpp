@@ -205,10 +205,12 @@ void PulseStream::align(Tap& tap, std::size_t bytes) {
         return;
     }
     const qint64 expectedFrame = qint64((capturedAt - startedAt_) * spec->rate / PA_USEC_PER_SEC);
-    const qint64 missing = expectedFrame - tap.framesDelivered;
-    if (missing > 0) {
-        const std::size_t frameSize = pa_frame_size(spec);
-        deliver(tap, nullptr, std::size_t(missing) * frameSize);
+    // Silence in fragments: a device that was away for a minute would otherwise be one buffer of
+    // tens of megabytes.
+    const std::size_t frameSize = pa_frame_size(spec);
+    const qint64 fragmentFrames = qint64(pa_usec_to_bytes(kFragment, spec) / frameSize);
+    for (qint64 missing = expectedFrame - tap.framesDelivered; missing > 0; missing -= fragmentFrames) {
+        deliver(tap, nullptr, std::size_t(std::min(missing, fragmentFrames)) * frameSize);
     }
 }
 

@@ -4,11 +4,10 @@
 #include "Background.h"
 #include "MediaError.h"
 #include "Mixer.h"
+#include "Muxer.h"
+#include "Spool.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 #include <QThread>
 #include <functional>
 #include <limits>
@@ -39,11 +38,7 @@ struct Segment {
     qint64 feedEnd = 0;
 };
 
-void check(int result, MediaError::Kind kind) {
-    if (result < 0) {
-        throw MediaError::fromAv(kind, result);
-    }
-}
+constexpr auto check = &MediaError::check;
 
 av::Codec makeEncoder(const ExportSession::Options& options) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
@@ -106,91 +101,6 @@ void encodeSegment(const Composition& composition, AVCodecContext* encoder, cons
     check(avcodec_send_frame(encoder, nullptr), MediaError::Kind::CannotEncode);
     drain();
 }
-
-// The output file. Removed again unless finished.
-class Muxer {
-public:
-    Muxer(const QString& path, const AVCodecContext* encoder) : path_(path) {
-        const QByteArray native = QFile::encodeName(path);
-        check(avformat_alloc_output_context2(&context_, nullptr, "ipod", native.constData()),
-              MediaError::Kind::CannotWrite);
-        stream_ = avformat_new_stream(context_, nullptr);
-        check(avcodec_parameters_from_context(stream_->codecpar, encoder), MediaError::Kind::CannotWrite);
-        stream_->time_base = encoder->time_base;
-        check(avio_open(&context_->pb, native.constData(), AVIO_FLAG_WRITE), MediaError::Kind::CannotWrite);
-        check(avformat_write_header(context_, nullptr), MediaError::Kind::CannotWrite);
-    }
-    ~Muxer() {
-        if (context_->pb) {
-            avio_closep(&context_->pb);
-        }
-        avformat_free_context(context_);
-        if (!isFinished_) {
-            QFile::remove(path_);
-        }
-    }
-    void write(AVPacket* packet) {
-        packet->stream_index = 0;
-        av_packet_rescale_ts(packet, AVRational{1, kRate}, stream_->time_base);
-        check(av_write_frame(context_, packet), MediaError::Kind::CannotWrite);
-    }
-    void finish() {
-        check(av_write_trailer(context_), MediaError::Kind::CannotWrite);
-        check(avio_closep(&context_->pb), MediaError::Kind::CannotWrite);
-        isFinished_ = true;
-    }
-
-private:
-    QString path_;
-    AVFormatContext* context_ = nullptr;
-    AVStream* stream_ = nullptr;
-    bool isFinished_ = false;
-};
-
-// Packets of a later segment wait here, on disk, until the segments before them are written.
-class Spool {
-public:
-    explicit Spool(const QString& dir) : file_(QDir(dir).filePath(QStringLiteral(".velmor-spool-XXXXXX"))) {
-        if (!file_.open()) {
-            throw MediaError(MediaError::Kind::CannotWrite, file_.errorString());
-        }
-    }
-    void put(const AVPacket* packet) {
-        const Header header{packet->pts, packet->dts, packet->duration, packet->size, packet->flags};
-        if (file_.write(reinterpret_cast<const char*>(&header), sizeof header) != qint64(sizeof header) ||
-            file_.write(reinterpret_cast<const char*>(packet->data), packet->size) != packet->size) {
-            throw MediaError(MediaError::Kind::CannotWrite, file_.errorString());
-        }
-    }
-    void replayInto(Muxer& muxer) {
-        file_.flush();
-        file_.seek(0);
-        av::Packet packet(av_packet_alloc());
-        Header header{};
-        while (file_.read(reinterpret_cast<char*>(&header), sizeof header) == qint64(sizeof header)) {
-            check(av_new_packet(packet.get(), header.size), MediaError::Kind::CannotWrite);
-            if (file_.read(reinterpret_cast<char*>(packet->data), header.size) != header.size) {
-                throw MediaError(MediaError::Kind::CannotRead, file_.errorString());
-            }
-            packet->pts = header.pts;
-            packet->dts = header.dts;
-            packet->duration = header.duration;
-            packet->flags = header.flags;
-            muxer.write(packet.get());
-            av_packet_unref(packet.get());
-        }
-    }
-
-private:
-    struct Header {
-        qint64 pts;
-        qint64 dts;
-        qint64 duration;
-        int size;
-        int flags;
-    };
-    QTemporaryFile file_;
-};
 
 // The failure that stopped the export, rather than the cancellations it caused in other segments.
 void rethrowFirstCause(const std::vector<std::exception_ptr>& errors) {
@@ -267,7 +177,7 @@ void ExportSession::exportBlocking(const QString& path) {
     for (int k = 0; k < segments.size(); ++k) {
         encoders.push_back(makeEncoder(options_));
     }
-    Muxer muxer(path, encoders.front().get());
+    Muxer muxer(path, encoders.front().get(), kRate);
 
     std::vector<std::unique_ptr<Spool>> spools;
     for (int k = 1; k < segments.size(); ++k) {

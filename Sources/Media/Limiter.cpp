@@ -10,6 +10,13 @@ Limiter::Limiter(int rate) : releasePerFrame_(1.0f / (0.5f * float(rate))) {}
 void Limiter::process(float* left, float* right, int frames) {
     float peak = 0.0f;
     for (int i = 0; i < frames; ++i) {
+        // A driver can deliver a NaN or an infinity; one would poison the gain and the encoder.
+        if (!std::isfinite(left[i])) {
+            left[i] = 0.0f;
+        }
+        if (!std::isfinite(right[i])) {
+            right[i] = 0.0f;
+        }
         peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
     }
     const float target = peak > kCeiling ? kCeiling / peak : 1.0f;

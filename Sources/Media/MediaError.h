@@ -15,6 +15,12 @@ public:
     Kind kind() const { return kind_; }
     // From an FFmpeg error code (AVERROR).
     static MediaError fromAv(Kind kind, int averror);
+    // Throws fromAv for a negative FFmpeg result.
+    static void check(int result, Kind kind) {
+        if (result < 0) {
+            throw fromAv(kind, result);
+        }
+    }
 
 private:
     Kind kind_;

@@ -10,6 +10,12 @@ extern "C" {
 
 namespace Media {
 
+namespace {
+constexpr int kMinRate = 8000;
+constexpr int kMaxRate = 384000;
+constexpr int kMaxChannels = 16;
+} // namespace
+
 TrackReader::TrackReader(const AssetTrack& track, int rate)
     : input_(av::openInput(track.path)), packet_(av_packet_alloc()), frame_(av_frame_alloc()),
       streamIndex_(track.streamIndex), rate_(rate) {
@@ -28,6 +34,13 @@ TrackReader::TrackReader(const AssetTrack& track, int rate)
     }
     if (result < 0) {
         throw MediaError::fromAv(MediaError::Kind::CannotRead, result);
+    }
+    // A damaged header can claim any rate: converting 1 Hz to 48 kHz takes gigabytes.
+    const int channels = decoder_->ch_layout.nb_channels;
+    if (decoder_->sample_rate < kMinRate || decoder_->sample_rate > kMaxRate || channels < 1 ||
+        channels > kMaxChannels) {
+        throw MediaError(MediaError::Kind::Unsupported,
+                         QStringLiteral("%1 Гц, каналов: %2").arg(decoder_->sample_rate).arg(channels));
     }
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     AVChannelLayout sourceLayout{};

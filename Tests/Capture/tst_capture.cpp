@@ -147,6 +147,34 @@ private slots:
                  qPrintable(QStringLiteral("%1 s recorded in %2 s").arg(recordedSeconds).arg(wallSeconds)));
     }
 
+    void aMicrophoneAwayComesBackAsSilenceInFragments() {
+        struct Spy : Capture::StreamOutput, Capture::StreamDelegate {
+            std::atomic<qint64> largest = 0;
+            std::atomic<qint64> frames = 0;
+            void stream(Capture::Stream&, const Capture::SampleBuffer& buffer, Capture::OutputType) override {
+                largest = std::max<qint64>(largest, buffer.frameCount());
+                frames += buffer.frameCount();
+            }
+            void streamDidStopWithError(Capture::Stream&, std::exception_ptr) override {}
+        };
+        auto spy = std::make_shared<Spy>();
+        Capture::StreamConfiguration configuration;
+        configuration.sampleRate = kRate;
+        configuration.channelCount = 2;
+        Dispatch::SerialQueue queue(QStringLiteral("test.capture"));
+        Capture::PulseCaptureService service;
+        auto stream = service.makeStream({}, configuration, spy);
+        stream->addStreamOutput(spy, Capture::OutputType::Microphone, queue);
+        QCoro::waitFor(stream->startCapture());
+        // A monitor is no microphone: nothing is recorded until a real one is the default again.
+        TestSupport::run(QStringLiteral("pactl"), {"set-default-source", "speakers.monitor"});
+        QCoro::waitFor(TestSupport::pause(1500));
+        TestSupport::run(QStringLiteral("pactl"), {"set-default-source", "virtmic"});
+        QTRY_VERIFY_WITH_TIMEOUT(spy->frames >= 2 * kRate, 10000);
+        QCoro::waitFor(stream->stopCapture());
+        QVERIFY2(spy->largest <= kRate / 10, qPrintable(QString::number(spy->largest)));
+    }
+
     // Last: it ends the audio server.
     void serverGoneInterruptsTheRecording() {
         const QString tone = makeWav(tmp_.path(), "tone2", 1.0, TestSupport::tone(440, 0.2));
@@ -182,6 +210,10 @@ private slots:
                  QStringLiteral("Запись ") + fileStamp().string(*RecorderTestAccess::startedAt(recorder)) +
                      ".m4a");
         QVERIFY(!QFileInfo::exists(dir));
+        // With no server to reach, a start fails and says so.
+        QCoro::waitFor(recorder.start());
+        QVERIFY2(recorder.status().startsWith(QStringLiteral("Не удалось начать: ")),
+                 qPrintable(recorder.status()));
     }
 };
 

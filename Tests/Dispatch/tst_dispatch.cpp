@@ -10,18 +10,20 @@ class DispatchTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void asyncRunsInOrderOffTheCallersThread() {
-        Dispatch::SerialQueue queue(QStringLiteral("test.queue"));
+    void asyncRunsInOrderOffTheCallersThreadAndTheEndDrainsIt() {
         QList<int> order;
         std::atomic<bool> ranOnCaller = false;
         const QThread* caller = QThread::currentThread();
-        for (int i = 0; i < 200; ++i) {
-            queue.async([&, i] {
-                order.append(i);
-                ranOnCaller = ranOnCaller || QThread::currentThread() == caller;
-            });
+        {
+            Dispatch::SerialQueue queue(QStringLiteral("test.queue"));
+            for (int i = 0; i < 200; ++i) {
+                queue.async([&, i] {
+                    QThread::usleep(200);
+                    order.append(i);
+                    ranOnCaller = ranOnCaller || QThread::currentThread() == caller;
+                });
+            }
         }
-        queue.sync([] {});
         QCOMPARE(order.size(), 200);
         for (int i = 0; i < 200; ++i) {
             QCOMPARE(order[i], i);

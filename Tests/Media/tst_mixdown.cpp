@@ -102,6 +102,27 @@ private slots:
         QVERIFY(!QFile::exists(path("velmor.m4a")));
     }
 
+    void brokenSamplesAndFormatsStayBounded() {
+        // A driver's NaN or infinity is silence, not the end of the recording.
+        TestSupport::writeCaf(path("system.caf"), 1.0, [](qint64 frame, int channel) {
+            if (frame == 1000) {
+                return channel ? std::numeric_limits<float>::infinity() : std::numeric_limits<float>::quiet_NaN();
+            }
+            return float(0.3 * std::sin(2 * M_PI * 440 * double(frame) / kRate));
+        });
+        const auto result = mix();
+        QVERIFY2(result.value, qPrintable(result.error.value_or("")));
+        const TestSupport::Pcm out = decode(*result.value);
+        QVERIFY(std::all_of(out.left.begin(), out.left.end(), [](float x) { return std::isfinite(x); }));
+        QVERIFY(toneLevel(out.left, kRate / 4, 3 * kRate / 4, 440) > 0.2);
+        // A header that claims 1 Hz is refused before anything large is made.
+        QFile::remove(*result.value);
+        TestSupport::writeCaf(path("mic.caf"), 1000, tone(0.1, 0.3, 1), 1, 2);
+        QVERIFY2(mix().error->startsWith(QStringLiteral("Формат звука не поддерживается (1 Гц")),
+                 qPrintable(mix().error.value_or("")));
+        QVERIFY(!QFile::exists(path("velmor.m4a")) && !QFile::exists(path("velmor.m4a.part")));
+    }
+
     void onlyTheFirstAudioTrackOfAFileIsUsed() {
         // Two audio streams in one file (Matroska content under the work file's name).
         const int code = TestSupport::run(QStringLiteral("ffmpeg"), {"-nostdin",
