@@ -72,11 +72,6 @@ struct ContentFilter {
     QList<QString> excludedWindows;
 };
 
-struct FrameInterval {
-    qint64 value = 0;
-    qint32 timescale = 0;
-};
-
 struct StreamConfiguration {
     bool capturesAudio = false;
     // Leaves out sound played by this program. Velmor itself plays no sound, and the audio server
@@ -85,10 +80,6 @@ struct StreamConfiguration {
     int sampleRate = 48000;
     int channelCount = 2;
     bool captureMicrophone = false;
-    int width = 0;
-    int height = 0;
-    FrameInterval minimumFrameInterval;
-    bool showsCursor = true;
 };
 
 } // namespace Capture

@@ -48,10 +48,6 @@ Capture::StreamConfiguration captureConfiguration() {
     configuration.sampleRate = 48000;
     configuration.channelCount = 2;
     configuration.captureMicrophone = true;
-    configuration.width = 2;
-    configuration.height = 2;
-    configuration.minimumFrameInterval = {1, 1};
-    configuration.showsCursor = false;
     return configuration;
 }
 

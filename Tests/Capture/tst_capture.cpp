@@ -67,13 +67,10 @@ void setDefaultSink(const QString& sink) {
 class CaptureTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir tmp_{QStringLiteral("/tmp/velmor-capture-test-XXXXXX")};
+    TestSupport::PrivateDirs tmp_;
 
 private slots:
-    void init() {
-        qputenv("TMPDIR", tmp_.path().toUtf8());
-        TestSupport::removeWorkDirs(tmp_.path());
-    }
+    void init() { tmp_.reset(); }
 
     void recordsBothSourcesInSync() {
         const QString tone = makeWav(tmp_.path(), "tone", 3.0, TestSupport::tone(440, 0.2));

@@ -54,7 +54,7 @@ QJsonObject receivedWithTitle(const TestSupport::Receiver& receiver, const QStri
 class SendTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir tmp_{QStringLiteral("/tmp/velmor-send-test-XXXXXX")};
+    TestSupport::PrivateDirs tmp_;
     std::unique_ptr<TestSupport::Receiver> receiver_;
     QString server_;
 
@@ -69,14 +69,13 @@ class SendTest : public QObject {
 
 private slots:
     void initTestCase() {
-        qputenv("TMPDIR", tmp_.path().toUtf8());
         TestSupport::writeCaf(tmp_.filePath("tone.caf"), 2.0, TestSupport::tone(440, 0.3));
         QCOMPARE(TestSupport::run("sox", {tmp_.filePath("tone.caf"), "-b", "16", tmp_.filePath("tone.wav")}), 0);
         receiver_ = std::make_unique<TestSupport::Receiver>(tmp_.filePath("received"), "vl_right");
         server_ = receiver_->address();
         QVERIFY(server_.startsWith(QStringLiteral("http://127.0.0.1:")));
     }
-    void init() { TestSupport::removeWorkDirs(tmp_.path()); }
+    void init() { tmp_.reset(); }
 
     void aRecordingArrivesAndLinksToItsPage() {
         Recorder recorder;

@@ -2,7 +2,6 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -12,16 +11,12 @@ namespace {
 const QString kSuffix =
     QStringLiteral(". Проверьте Системные настройки → Конфиденциальность → Запись экрана и системного звука.");
 
-QStringList workDirs(const QTemporaryDir& tmp) {
-    return QDir(tmp.path()).entryList({QStringLiteral("velmor-*")}, QDir::Dirs);
-}
-
 } // namespace
 
 class StartTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> tmp_;
+    TestSupport::PrivateDirs tmp_;
 
 private slots:
     void initTestCase() {
@@ -29,10 +24,7 @@ private slots:
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velmor-test-bus");
     }
 
-    void init() {
-        tmp_ = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/velmor-start-test-XXXXXX"));
-        qputenv("TMPDIR", tmp_->path().toUtf8());
-    }
+    void init() { tmp_.reset(); }
 
     void successfulStartRecordsAndTicks() {
         auto service = std::make_shared<FakeCaptureService>();
@@ -46,17 +38,8 @@ private slots:
         QVERIFY(statuses.contains(QStringLiteral("Запрашиваем доступ…")));
         QCOMPARE(service->outputsAdded,
                  (QList<Capture::OutputType>{Capture::OutputType::Audio, Capture::OutputType::Microphone}));
-        const Capture::StreamConfiguration& c = service->lastConfiguration;
-        QVERIFY(c.capturesAudio && c.excludesCurrentProcessAudio && c.captureMicrophone && !c.showsCursor);
-        QCOMPARE(c.sampleRate, 48000);
-        QCOMPARE(c.channelCount, 2);
-        QCOMPARE(c.width, 2);
-        QCOMPARE(c.minimumFrameInterval.value, 1);
-
+        // The recording is the user's alone.
         const QString dir = *RecorderTestAccess::workDir(recorder);
-        QVERIFY(QFileInfo(dir).isDir());
-        QVERIFY(QFileInfo(dir).fileName().contains(QRegularExpression(
-            QStringLiteral("^velmor-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))));
         struct stat info {};
         QCOMPARE(::stat(QFile::encodeName(dir).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0700u);
@@ -100,7 +83,7 @@ private slots:
         QVERIFY(!recorder.isBusy());
         QVERIFY(!recorder.isRecording());
         QVERIFY(!RecorderTestAccess::workDir(recorder));
-        QVERIFY(workDirs(*tmp_).isEmpty());
+        QVERIFY(QDir(tmp_.path()).entryList({QStringLiteral("velmor-*")}, QDir::Dirs).isEmpty());
     }
 
     void failuresAfterTheDirectoryKeepItEmpty_data() {
@@ -135,15 +118,6 @@ private slots:
         QVERIFY(QDir(dir).isEmpty());
     }
 
-    void twoStartsGetTwoDirectories() {
-        auto service = std::make_shared<FakeCaptureService>();
-        service->failStart = true;
-        Recorder recorder(service);
-        QCoro::waitFor(recorder.start());
-        QCoro::waitFor(recorder.start());
-        QCOMPARE(workDirs(*tmp_).size(), 2);
-    }
-
     void interruptionEndsTheRecordingFromAnotherThread() {
         auto service = std::make_shared<FakeCaptureService>();
         Recorder recorder(service);
@@ -173,10 +147,7 @@ private slots:
         Recorder recorder(service);
         QCoro::waitFor(recorder.start());
         const QString dir = *RecorderTestAccess::workDir(recorder);
-        QElapsedTimer timer;
-        timer.start();
         QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
-        QVERIFY(timer.elapsed() < 5000);
         QCOMPARE(recorder.status(),
                  QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir);
         QVERIFY(!recorder.isBusy() && !recorder.isRecording());

@@ -1,4 +1,5 @@
 #include "CaptureWriter.h"
+#include "FakeCapture.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -19,13 +20,6 @@ Capture::SampleBuffer constant(float value, qint64 frames, Capture::AudioFormat 
                                                     qsizetype(samples.size() * sizeof(float))));
 }
 
-struct NoStream : Capture::Stream {
-    void addStreamOutput(std::shared_ptr<Capture::StreamOutput>, Capture::OutputType,
-                         Dispatch::SerialQueue&) override {}
-    QCoro::Task<> startCapture() override { co_return; }
-    QCoro::Task<> stopCapture() override { co_return; }
-};
-
 qint64 framesIn(const QString& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
@@ -41,16 +35,17 @@ qint64 framesIn(const QString& path) {
 class CaptureWriterTest : public QObject {
     Q_OBJECT
 
-    NoStream stream_;
+    FakeCaptureService service_;
+    std::unique_ptr<Capture::Stream> stream_ = service_.makeStream({}, {}, nullptr);
 
 private slots:
     void eachSourceGoesToItsOwnFile() {
         QTemporaryDir dir;
         CaptureWriter writer(dir.path());
-        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
-        writer.stream(stream_, constant(0.25f, 960), Capture::OutputType::Microphone);
-        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
-        writer.stream(stream_, constant(0.9f, 480), Capture::OutputType::Screen);
+        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        writer.stream(*stream_, constant(0.25f, 960), Capture::OutputType::Microphone);
+        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        writer.stream(*stream_, constant(0.9f, 480), Capture::OutputType::Screen);
         writer.systemFile.reset();
         writer.micFile.reset();
         QCOMPARE(framesIn(dir.filePath("system.caf")), 960);
@@ -67,8 +62,8 @@ private slots:
         invalid.setValid(false);
         Capture::SampleBuffer formatless = constant(0.5f, 480);
         formatless.setFormatDescription(std::nullopt);
-        writer.stream(stream_, invalid, Capture::OutputType::Audio);
-        writer.stream(stream_, formatless, Capture::OutputType::Microphone);
+        writer.stream(*stream_, invalid, Capture::OutputType::Audio);
+        writer.stream(*stream_, formatless, Capture::OutputType::Microphone);
         QVERIFY(!writer.systemFile);
         QVERIFY(!writer.micFile);
         QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
@@ -88,21 +83,21 @@ private slots:
         // Before the first buffer: the file cannot be made.
         CaptureWriter early(root.filePath("missing"));
         early.onStop = collect;
-        early.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        early.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
         QCOMPARE(reasons, QStringList{gone});
         QDir().mkpath(root.filePath("missing"));
-        early.stream(stream_, constant(0.5f, 480), Capture::OutputType::Microphone);
+        early.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Microphone);
         QVERIFY(QDir(root.filePath("missing")).isEmpty()); // closed for good
         // While recording: writes into removed files still succeed, yet within a second it ends.
         const QString dir = root.filePath("removed");
         QDir().mkpath(dir);
         CaptureWriter writer(dir);
         writer.onStop = collect;
-        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
         QVERIFY(QDir(dir).removeRecursively());
         for (int i = 0; i < 30 && reasons.size() < 2; ++i) {
-            writer.stream(stream_, constant(0.5f, 2400), Capture::OutputType::Audio);
-            writer.stream(stream_, constant(0.5f, 2400), Capture::OutputType::Microphone);
+            writer.stream(*stream_, constant(0.5f, 2400), Capture::OutputType::Audio);
+            writer.stream(*stream_, constant(0.5f, 2400), Capture::OutputType::Microphone);
         }
         QCOMPARE(reasons, (QStringList{gone, gone}));
         QVERIFY(!writer.systemFile && !writer.micFile);
@@ -111,15 +106,15 @@ private slots:
     void openFileSurvivesAFailedWriteAndTakesTheNextBuffers() {
         QTemporaryDir dir;
         CaptureWriter writer(dir.path());
-        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
         Media::AudioFile* opened = writer.systemFile.get();
         // A buffer of another format, or one whose data cannot be reached, is dropped; the file
         // stays and the recording goes on.
-        writer.stream(stream_, constant(0.5f, 480, {44100, 1, Capture::SampleType::Int16, true}),
+        writer.stream(*stream_, constant(0.5f, 480, {44100, 1, Capture::SampleType::Int16, true}),
                       Capture::OutputType::Audio);
-        writer.stream(stream_, Capture::SampleBuffer::withUnreachableData(kStereo), Capture::OutputType::Audio);
+        writer.stream(*stream_, Capture::SampleBuffer::withUnreachableData(kStereo), Capture::OutputType::Audio);
         QCOMPARE(writer.systemFile.get(), opened);
-        writer.stream(stream_, constant(0.5f, 480), Capture::OutputType::Audio);
+        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
         writer.systemFile.reset();
         QCOMPARE(framesIn(dir.filePath("system.caf")), 960);
     }
@@ -132,7 +127,7 @@ private slots:
         std::fill_n(planes.begin(), 480, 0.1f);
         std::fill_n(planes.begin() + 480, 480, -0.3f);
         writer.stream(
-            stream_,
+            *stream_,
             Capture::SampleBuffer(planar, QByteArray(reinterpret_cast<const char*>(planes.data()), 960 * 4)),
             Capture::OutputType::Audio);
         writer.systemFile.reset();
@@ -142,19 +137,6 @@ private slots:
         QCOMPARE(pcm.right[100], -0.3f);
     }
 
-    void stopWithErrorReachesOnStopOnlyWhenSet() {
-        CaptureWriter writer(QDir::tempPath());
-        const auto error = std::make_exception_ptr(Capture::CaptureError(Capture::CaptureError::Kind::Other));
-        writer.streamDidStopWithError(stream_, error); // nothing set: nothing happens
-        int calls = 0;
-        writer.onStop = [&](std::exception_ptr e) {
-            ++calls;
-            QCOMPARE(e, error);
-        };
-        writer.streamDidStopWithError(stream_, error);
-        QCOMPARE(calls, 1);
-    }
-
     void fileCutOffByAKillStillHoldsItsAudio() {
         // A child process writes for two seconds and is killed mid-recording.
         QTemporaryDir dir;
@@ -162,9 +144,8 @@ private slots:
         const pid_t child = fork();
         if (child == 0) {
             CaptureWriter writer(dir.path());
-            NoStream stream;
             for (int i = 0; i < 1000; ++i) {
-                writer.stream(stream, constant(0.5f, 2400), Capture::OutputType::Audio);
+                writer.stream(*stream_, constant(0.5f, 2400), Capture::OutputType::Audio);
                 if (i == 40) {
                     QFile(dir.filePath("written")).open(QIODevice::WriteOnly);
                 }

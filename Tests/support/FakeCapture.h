@@ -14,7 +14,6 @@ struct FakeCaptureService : Capture::CaptureService {
     int streamsMade = 0;
     int stopsCalled = 0;
     QList<Capture::OutputType> outputsAdded;
-    Capture::StreamConfiguration lastConfiguration;
     std::shared_ptr<Capture::StreamDelegate> lastDelegate;
     std::shared_ptr<Capture::StreamOutput> lastOutput;
     Dispatch::SerialQueue* lastQueue = nullptr;
@@ -66,11 +65,9 @@ struct FakeCaptureService : Capture::CaptureService {
         }
     };
 
-    std::unique_ptr<Capture::Stream> makeStream(const Capture::ContentFilter&,
-                                                const Capture::StreamConfiguration& configuration,
+    std::unique_ptr<Capture::Stream> makeStream(const Capture::ContentFilter&, const Capture::StreamConfiguration&,
                                                 std::shared_ptr<Capture::StreamDelegate> delegate) override {
         ++streamsMade;
-        lastConfiguration = configuration;
         lastDelegate = std::move(delegate);
         return std::make_unique<Stream>(*this);
     }

@@ -126,9 +126,15 @@ int run(const QString& program, const QStringList& arguments, int timeoutMs) {
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-void removeWorkDirs(const QString& root) {
-    for (const QString& dir : QDir(root).entryList({QStringLiteral("velmor-*")}, QDir::Dirs)) {
-        QDir(QDir(root).filePath(dir)).removeRecursively();
+PrivateDirs::PrivateDirs() {
+    qputenv("TMPDIR", dir_.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toUtf8());
+}
+
+void PrivateDirs::reset() const {
+    QDir(dir_.filePath(QStringLiteral("config"))).removeRecursively();
+    for (const QString& dir : QDir(dir_.path()).entryList({QStringLiteral("velmor-*")}, QDir::Dirs)) {
+        QDir(dir_.filePath(dir)).removeRecursively();
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 #include <functional>
 #include <vector>
 
@@ -80,8 +81,19 @@ QCoro::Task<> pause(int ms);
 // Runs a helper program and returns its exit code (-1 when it could not run in time).
 int run(const QString& program, const QStringList& arguments, int timeoutMs = 30000);
 
-// Removes the work directories under `root`: a test starts without saved recordings.
-void removeWorkDirs(const QString& root);
+// A test program's own temporary and configuration directories: TMPDIR and XDG_CONFIG_HOME
+// point into one fresh directory under /tmp.
+class PrivateDirs {
+public:
+    PrivateDirs();
+    QString path() const { return dir_.path(); }
+    QString filePath(const QString& name) const { return dir_.filePath(name); }
+    // Removes the settings and the work directories: a test starts as a new user would.
+    void reset() const;
+
+private:
+    QTemporaryDir dir_{QStringLiteral("/tmp/velmor-test-XXXXXX")};
+};
 
 // What the private bus's notification receiver has logged, oldest first.
 QList<QJsonObject> notifications();
