@@ -4,19 +4,6 @@
 
 namespace Capture {
 
-int AudioFormat::bytesPerSample() const {
-    switch (sampleType) {
-    case SampleType::Int16:
-        return 2;
-    case SampleType::Int32:
-    case SampleType::Float32:
-        return 4;
-    case SampleType::Float64:
-        return 8;
-    }
-    return 4;
-}
-
 SampleBuffer::SampleBuffer(AudioFormat format, QByteArray data)
     : isValid_(true), format_(format), data_(std::move(data)) {}
 

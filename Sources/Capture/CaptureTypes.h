@@ -2,6 +2,8 @@
 // audio formats and sample buffers.
 #pragma once
 
+#include "../Media/PcmFormat.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QRect>
@@ -14,17 +16,9 @@ namespace Capture {
 
 enum class OutputType { Screen = 0, Audio = 1, Microphone = 2 };
 
-enum class SampleType { Int16, Int32, Float32, Float64 };
-
-struct AudioFormat {
-    double sampleRate = 0;
-    int channelCount = 0;
-    SampleType sampleType = SampleType::Float32;
-    bool isInterleaved = true;
-
-    int bytesPerSample() const;
-    bool operator==(const AudioFormat&) const = default;
-};
+// The format the audio arrives in is the one the work files keep.
+using AudioFormat = Media::PcmFormat;
+using SampleType = Media::PcmFormat::SampleType;
 
 // One block of audio memory: all channels when interleaved, else one channel.
 struct AudioBlock {

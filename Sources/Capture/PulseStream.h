@@ -2,6 +2,8 @@
 // is one record stream: type Audio reads the monitor of the default sink, type Microphone the
 // default source. Both files' timelines start when the capture starts: the first data of each
 // stream, and the first after a device switch, is preceded by the silence that lies between.
+// The stream's life is in PulseStream.cpp, the timeline in PulseStreamTimeline.cpp, following the
+// defaults in PulseStreamDefaults.cpp.
 #pragma once
 
 #include "CaptureService.h"
@@ -24,6 +26,9 @@ public:
     QCoro::Task<> stopCapture() override;
 
 private:
+    // The server hands audio over a few milliseconds at a time; it is passed on in pieces of this.
+    static constexpr pa_usec_t kFragment = 50 * PA_USEC_PER_MSEC;
+
     struct Tap {
         PulseStream* owner = nullptr;
         OutputType type = OutputType::Audio;
@@ -49,6 +54,11 @@ private:
     void flush(Tap& tap);
     void align(Tap& tap, std::size_t bytes);
     void followDefaults();
+    // The one rule for what is recorded behind a default: the monitor of the default sink for
+    // system audio (`source`), the default source for the microphone unless it is a monitor.
+    static QString deviceBehind(OutputType type, const QString& source, bool isMonitor);
+    // Records from `device` from now on (nothing when empty), keeping the timeline.
+    void switchTo(Tap& tap, const QString& device);
     void reportLost(int pulseError);
     static void onRead(pa_stream* stream, std::size_t bytes, void* tap);
     static void onStreamState(pa_stream* stream, void* tap);

@@ -1,6 +1,12 @@
 // Awaiting blocking work from a main-thread coroutine: the work runs on a pool thread, the
 // coroutine resumes on the thread that awaited it, and whatever the work throws is thrown again
 // there unchanged (a QFuture alone would wrap foreign exceptions into QUnhandledException).
+//
+// Coroutines and GCC 12, for every coroutine in this program: GCC 12 destroys a non-trivial
+// temporary twice when it is passed by value to a coroutine or lives in a co_await expression.
+// So a coroutine takes its arguments by reference from a caller that owns them (a plain
+// function hands over owned copies, as Recorder::stopAndSend does), every task is named before
+// it is awaited, and nothing that lives across a suspension is a temporary.
 #pragma once
 
 #include <QCoroFuture>
@@ -23,8 +29,7 @@ struct Outcome<void> {
     std::exception_ptr error;
 };
 
-// Only the future enters the coroutine: GCC 12 destroys a temporary passed by value to a
-// coroutine twice (a lambda with captures, a QString), so no coroutine here takes one.
+// Only the future enters the coroutine (GCC 12, see above).
 template <typename R>
 QCoro::Task<R> awaitOutcome(QFuture<Outcome<R>> future) {
     Outcome<R> outcome = co_await future;

@@ -11,19 +11,6 @@
 
 namespace Media {
 
-int PcmFormat::bytesPerSample() const {
-    switch (sampleType) {
-    case SampleType::Int16:
-        return 2;
-    case SampleType::Int32:
-    case SampleType::Float32:
-        return 4;
-    case SampleType::Float64:
-        return 8;
-    }
-    return 4;
-}
-
 namespace {
 
 int subtypeOf(PcmFormat::SampleType type) {

@@ -4,23 +4,14 @@
 // audio written before it stays readable.
 #pragma once
 
+#include "PcmFormat.h"
+
 #include <QList>
 #include <QString>
 #include <cstddef>
 #include <sndfile.h>
 
 namespace Media {
-
-struct PcmFormat {
-    enum class SampleType { Int16, Int32, Float32, Float64 };
-    double sampleRate = 48000;
-    int channelCount = 2;
-    SampleType sampleType = SampleType::Float32;
-    bool isInterleaved = true;
-
-    int bytesPerSample() const;
-    bool operator==(const PcmFormat&) const = default;
-};
 
 class AudioFile {
 public:

@@ -4,30 +4,6 @@
 
 #include <QDir>
 
-namespace {
-
-Media::PcmFormat pcmFormatOf(const Capture::AudioFormat& format) {
-    using Sample = Media::PcmFormat::SampleType;
-    Sample sampleType = Sample::Float32;
-    switch (format.sampleType) {
-    case Capture::SampleType::Int16:
-        sampleType = Sample::Int16;
-        break;
-    case Capture::SampleType::Int32:
-        sampleType = Sample::Int32;
-        break;
-    case Capture::SampleType::Float32:
-        sampleType = Sample::Float32;
-        break;
-    case Capture::SampleType::Float64:
-        sampleType = Sample::Float64;
-        break;
-    }
-    return {format.sampleRate, format.channelCount, sampleType, format.isInterleaved};
-}
-
-} // namespace
-
 CaptureWriter::CaptureWriter(QString dir) : dir_(std::move(dir)) {}
 
 void CaptureWriter::closeFiles() {
@@ -69,7 +45,7 @@ void CaptureWriter::write(const Capture::SampleBuffer& buffer, std::unique_ptr<M
     if (!buffer.isValid() || !buffer.formatDescription()) {
         return;
     }
-    const Media::PcmFormat format = pcmFormatOf(*buffer.formatDescription());
+    const Media::PcmFormat& format = *buffer.formatDescription();
     if (!file) {
         file = std::make_unique<Media::AudioFile>(QDir(dir_).filePath(name), format);
     }

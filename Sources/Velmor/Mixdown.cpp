@@ -60,8 +60,6 @@ void publish(const QString& partial, const QString& output) {
 } // namespace
 
 QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<std::atomic<bool>>& isCancelled) {
-    // Tasks are named before they are awaited: GCC 12 destroys non-trivial temporaries of an
-    // await expression twice.
     QCoro::Task<std::pair<Media::Composition, int>> composing =
         Dispatch::runInBackground([dir] { return compose(dir); });
     const std::pair<Media::Composition, int> composed = co_await composing;

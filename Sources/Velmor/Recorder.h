@@ -66,8 +66,7 @@ signals:
 private:
     friend struct RecorderTestAccess;
 
-    // These take their arguments by reference: GCC 12 destroys a temporary passed by value to a
-    // coroutine twice, so the public entries hand over owned copies.
+    // By reference from the public entries, which own copies (GCC 12, see Background.h).
     QCoro::Task<> stopAndSendWorkflow(const QString& server, const QString& apiKey);
     QCoro::Task<> sendSavedWorkflow(const QString& server, const QString& apiKey);
     // Mixes unless a finished file is there, uploads, reports; removes the directory on success.

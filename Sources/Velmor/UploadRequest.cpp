@@ -102,7 +102,6 @@ QCoro::Task<QUrl> sendRecording(const QString& file, const QString& server, cons
                                 const std::shared_ptr<std::atomic<bool>>& isCancelled) {
     Http::UploadRequest request = makeUploadRequest(file, server, apiKey, title, idleTimeoutSeconds, recordedAt);
     request.isCancelled = isCancelled;
-    // Named before it is awaited: GCC 12 destroys non-trivial temporaries of an await expression twice.
     QCoro::Task<Http::Response> uploading = Http::upload(std::move(request));
     const Http::Response response = co_await uploading;
     co_return meetingPage(baseAddress(server), response);

@@ -177,16 +177,6 @@ private slots:
         }
     }
 
-    void statusesBelow200AreFailures() {
-        // No server can send a final 1xx reply over HTTP/1.1, so the rule is checked on its own.
-        try {
-            meetingPage(QStringLiteral("http://h"), Http::Response{199, "{}"});
-            QFAIL("199 accepted");
-        } catch (const VelmorError& error) {
-            QCOMPARE(error.message(), QStringLiteral("Сервер ответил 199"));
-        }
-    }
-
     void failuresBeforeAnythingIsSent() {
         QCOMPARE(send(server_.address(), QString()).error,
                  QStringLiteral("Не задан ключ API — откройте настройки виджета"));
