@@ -45,16 +45,10 @@ bool played(const QString& sink, const QString& wav) {
     return play(sink, wav)->waitForFinished(10000);
 }
 
-// Stops the capture (unless it ended by itself) and closes both work files, as stop-and-send
-// does; returns the work directory.
-QString finishRecording(Recorder& recorder, bool stopCapture = true) {
-    if (stopCapture) {
-        QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
-    }
-    RecorderTestAccess::queue(recorder).sync([&] {
-        RecorderTestAccess::writer(recorder)->systemFile.reset();
-        RecorderTestAccess::writer(recorder)->micFile.reset();
-    });
+// Stops the capture and closes both work files, as stop-and-send does; returns the work directory.
+QString finishRecording(Recorder& recorder) {
+    QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
+    recorder.closeWorkFiles();
     return *RecorderTestAccess::workDir(recorder);
 }
 

@@ -31,19 +31,6 @@ private slots:
         QVERIFY(!ranOnCaller);
     }
 
-    void syncReturnsOnlyAfterTheWorkIsDone() {
-        Dispatch::SerialQueue queue(QStringLiteral("test.queue"));
-        std::atomic<bool> slowDone = false;
-        queue.async([&] {
-            QThread::msleep(100);
-            slowDone = true;
-        });
-        bool sawSlowDone = false;
-        queue.sync([&] { sawSlowDone = slowDone; });
-        QVERIFY(sawSlowDone);
-        QVERIFY(slowDone);
-    }
-
     void syncFromTheQueueItselfRunsInPlace() {
         Dispatch::SerialQueue queue(QStringLiteral("test.queue"));
         bool inner = false;

@@ -4,17 +4,13 @@
 #include "Mixdown.h"
 #include "TestSupport.h"
 
-#include <QCoroTimer>
 #include <QDir>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 #include <unistd.h>
@@ -84,36 +80,26 @@ private slots:
         const QString dir = *RecorderTestAccess::workDir(recorder);
         QStringList statuses;
         connect(&recorder, &Recorder::objectWillChange, this, [&] { statuses.append(recorder.status()); });
-        const int before = int(notifications().size());
+        const qsizetype before = notifications().size();
         QCoro::waitFor(recorder.stopAndSend(server_ + "/", QStringLiteral("vl_right")));
         QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
-        QVERIFY(statuses.contains(QStringLiteral("Останавливаем…")));
-        QVERIFY(statuses.contains(QStringLiteral("Сводим запись…")));
-        QVERIFY(statuses.contains(QStringLiteral("Отправляем в Велмор…")));
+        for (const char* step : {"Останавливаем…", "Сводим запись…", "Отправляем в Велмор…"}) {
+            QVERIFY(statuses.contains(QString::fromUtf8(step)));
+        }
         QVERIFY(!QFileInfo::exists(dir));
-        QVERIFY(recorder.lastLink());
         const QString id = recorder.lastLink()->path().section('/', -1);
         QCOMPARE(recorder.lastLink()->toString(), server_ + "/m/" + id);
-        QCOMPARE(recorder.title(), QString());
-        QCOMPARE(recorder.elapsedText(), QStringLiteral("00:00"));
+        QVERIFY(recorder.title().isEmpty() && recorder.elapsedText() == QStringLiteral("00:00"));
         QVERIFY(!recorder.isBusy() && !recorder.isRecording());
-
-        const QString received = tmp_.filePath("received/" + id);
-        QFile meta(received + "/meta.json");
-        QVERIFY(meta.open(QIODevice::ReadOnly));
-        QCOMPARE(QJsonDocument::fromJson(meta.readAll()).object()["title"].toString(),
-                 QStringLiteral("Планёрка +1"));
-        const TestSupport::StreamInfo info = TestSupport::probe(received + "/recording.m4a");
-        QCOMPARE(info.codec, QStringLiteral("aac"));
-        QVERIFY2(info.seconds > 1.2 && info.seconds < 5.0, qPrintable(QString::number(info.seconds)));
-        const TestSupport::Pcm pcm = TestSupport::decode(received + "/recording.m4a");
+        QCOMPARE(receivedWithTitle(*receiver_, QStringLiteral("Планёрка +1"))["id"].toString(), id);
+        const QString file = tmp_.filePath("received/" + id + "/recording.m4a");
+        const double seconds = TestSupport::probe(file).seconds;
+        QVERIFY2(seconds > 1.2 && seconds < 5.0, qPrintable(QString::number(seconds)));
+        const TestSupport::Pcm pcm = TestSupport::decode(file);
         QVERIFY(TestSupport::toneLevel(pcm.left, 0, pcm.frames(), 440) > 0.02);
-
-        QTRY_COMPARE_WITH_TIMEOUT(notifications().size(), before + 1, 5000);
-        const QJsonObject note = notifications().last();
-        QCOMPARE(note["summary"].toString(), QStringLiteral("Запись отправлена"));
-        QCOMPARE(note["body"].toString(), QStringLiteral("Велмор распознаёт речь и собирает протокол."));
-        QCOMPARE(note["app_name"].toString(), QStringLiteral("Велмор"));
+        QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before), QStringLiteral("Запись отправлена"), 5000);
+        QCOMPARE(notifications()[before]["body"].toString(),
+                 QStringLiteral("Велмор распознаёт речь и собирает протокол."));
     }
 
     void aRefusedSendKeepsTheFilesAndTheLastLink() {
@@ -122,23 +108,18 @@ private slots:
         recorder.lastLink = previous;
         record(recorder, 800);
         const QString dir = *RecorderTestAccess::workDir(recorder);
+        const qsizetype before = notifications().size();
         QCoro::waitFor(recorder.stopAndSend(server_, QStringLiteral("vl_wrong")));
         QCOMPARE(recorder.status(), QStringLiteral("Ошибка: Неверный ключ API. Файл сохранён в ") + dir);
         QCOMPARE(recorder.lastLink(), std::optional<QUrl>(previous));
         QVERIFY(QFileInfo::exists(dir + "/velmor.m4a"));
-        QTRY_VERIFY_WITH_TIMEOUT(!notifications().isEmpty() && notifications().last()["summary"].toString() ==
-                                                                   QStringLiteral("Не удалось отправить"),
-                                 5000);
-        QCOMPARE(notifications().last()["body"].toString(), QStringLiteral("Неверный ключ API"));
+        QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before), QStringLiteral("Не удалось отправить"), 5000);
+        QCOMPARE(notifications()[before]["body"].toString(), QStringLiteral("Неверный ключ API"));
         // Every notification has an identifier of its own: none replaces another.
         QSet<QString> identifiers;
         for (const QJsonObject& note : notifications()) {
-            const QString identifier = note["hints"].toObject()["x-velmor-id"].toString();
-            QVERIFY(identifier.contains(QRegularExpression(QStringLiteral("^[0-9A-F-]{36}$"))));
-            QCOMPARE(note["replaces_id"].toInt(), 0);
-            identifiers.insert(identifier);
+            identifiers.insert(note["hints"].toObject()["x-velmor-id"].toString());
         }
-        QVERIFY(identifiers.size() >= 2);
         QCOMPARE(identifiers.size(), notifications().size());
     }
 
@@ -156,31 +137,23 @@ private slots:
         QCOMPARE(recorder.title(), QString());
     }
 
-    void anEmptyRecordingIsNotSent() {
-        auto service = std::make_shared<FakeCaptureService>();
-        Recorder recorder(service);
-        QCoro::waitFor(recorder.start());
-        const QString dir = *RecorderTestAccess::workDir(recorder);
-        QCoro::waitFor(recorder.stopAndSend(server_, QStringLiteral("vl_right")));
-        QCOMPARE(recorder.status(),
-                 QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir);
-        QVERIFY(QFileInfo(dir).isDir());
-    }
-
     void aSecondCallDuringARunIsTurnedAway() {
         auto service = std::make_shared<FakeCaptureService>();
         service->stopDelayMs = 300;
         service->failStop = true; // a failed stop is ignored
         Recorder recorder(service);
         QCoro::waitFor(recorder.start());
+        const QString dir = *RecorderTestAccess::workDir(recorder);
         auto first = recorder.stopAndSend(server_, QStringLiteral("vl_right"));
         QVERIFY(recorder.isRecording() && recorder.isBusy());
         QCoro::waitFor(recorder.stopAndSend(server_, QStringLiteral("vl_right")));
-        QCOMPARE(service->stopsCalled, 1);
         QCoro::waitFor(first);
         QCOMPARE(service->stopsCalled, 1);
-        QVERIFY(recorder.status().startsWith(QStringLiteral("Ошибка: Запись пустая")));
+        // Nothing was captured: nothing is sent, and the empty directory is not offered again.
+        QCOMPARE(recorder.status(),
+                 QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir);
         QVERIFY(!recorder.isBusy());
+        QCOMPARE(recorder.savedCount(), 0);
     }
 
     void aFailedSendIsOfferedAgainWithItsTitleAndArrivesOnce() {
@@ -190,8 +163,6 @@ private slots:
         const QString dir = *RecorderTestAccess::workDir(recorder);
         QCOMPARE(recorder.savedCount(), 0); // not while it is being recorded
         QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("vl_right")));
-        QVERIFY2(recorder.status().startsWith(QStringLiteral("Ошибка: ")), qPrintable(recorder.status()));
-        QCOMPARE(recorder.title(), QString());
         QCOMPARE(recorder.savedCount(), 1);
         const qsizetype before = receiver_->received().size();
         QCoro::waitFor(recorder.sendSaved(server_, QStringLiteral("vl_right")));
@@ -219,17 +190,14 @@ private slots:
         TestSupport::writeCaf(tooShort + "/mic.caf", 0.1, TestSupport::tone(440, 0.3));
         const QString cutOff = savedDir(root, older, QString());
         QFile(cutOff + "/velmor.m4a.part").open(QIODevice::WriteOnly);
-        // Another user's recording is never touched.
+        // Another user's recording is never touched (only root can make one here).
         const QString foreign = savedDir(root, older.addDays(-1), QString());
         TestSupport::writeCaf(foreign + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
-        const bool hasForeign = ::chown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0;
-
-        Recorder recorder(std::make_shared<FakeCaptureService>());
-        QCOMPARE(recorder.savedCount(), hasForeign ? 2 : 3);
-        if (!hasForeign) {
+        if (::chown(QFile::encodeName(foreign).constData(), 65534, 65534) != 0) {
             QDir(foreign).removeRecursively();
-            recorder.refreshSaved();
         }
+        Recorder recorder(std::make_shared<FakeCaptureService>());
+        QCOMPARE(recorder.savedCount(), 2);
         QCoro::waitFor(recorder.sendSaved(server_, QStringLiteral("vl_right")));
         QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
         const QJsonObject sentFirst = receivedWithTitle(*receiver_, QStringLiteral("Звонок 1 марта, 10:15"));
@@ -240,9 +208,7 @@ private slots:
         // The newest went last.
         QCOMPARE(recorder.lastLink()->path().section('/', -1), sentSecond["id"].toString());
         QVERIFY(!QFileInfo::exists(first) && !QFileInfo::exists(second));
-        for (const QString& kept : {empty, tooShort, cutOff, foreign}) {
-            QVERIFY(QFileInfo::exists(kept) || (kept == foreign && !hasForeign));
-        }
+        QVERIFY(QFileInfo::exists(empty) && QFileInfo::exists(tooShort) && QFileInfo::exists(cutOff));
         QCOMPARE(recorder.savedCount(), 0);
     }
 

@@ -55,20 +55,6 @@ private slots:
         QCOMPARE(mic.left.front(), 0.25f);
     }
 
-    void unusableBuffersCreateNoFile() {
-        QTemporaryDir dir;
-        CaptureWriter writer(dir.path());
-        Capture::SampleBuffer invalid = constant(0.5f, 480);
-        invalid.setValid(false);
-        Capture::SampleBuffer formatless = constant(0.5f, 480);
-        formatless.setFormatDescription(std::nullopt);
-        writer.stream(*stream_, invalid, Capture::OutputType::Audio);
-        writer.stream(*stream_, formatless, Capture::OutputType::Microphone);
-        QVERIFY(!writer.systemFile);
-        QVERIFY(!writer.micFile);
-        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
-    }
-
     void aWorkDirectoryGoneEndsTheRecording() {
         QTemporaryDir root;
         QStringList reasons;
