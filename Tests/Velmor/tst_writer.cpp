@@ -89,40 +89,6 @@ private slots:
         QVERIFY(!writer.systemFile && !writer.micFile);
     }
 
-    void openFileSurvivesAFailedWriteAndTakesTheNextBuffers() {
-        QTemporaryDir dir;
-        CaptureWriter writer(dir.path());
-        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
-        Media::AudioFile* opened = writer.systemFile.get();
-        // A buffer of another format, or one whose data cannot be reached, is dropped; the file
-        // stays and the recording goes on.
-        writer.stream(*stream_, constant(0.5f, 480, {44100, 1, Capture::SampleType::Int16, true}),
-                      Capture::OutputType::Audio);
-        writer.stream(*stream_, Capture::SampleBuffer::withUnreachableData(kStereo), Capture::OutputType::Audio);
-        QCOMPARE(writer.systemFile.get(), opened);
-        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
-        writer.systemFile.reset();
-        QCOMPARE(framesIn(dir.filePath("system.caf")), 960);
-    }
-
-    void planarBuffersAreWrittenInterleaved() {
-        QTemporaryDir dir;
-        CaptureWriter writer(dir.path());
-        const Capture::AudioFormat planar{48000, 2, Capture::SampleType::Float32, false};
-        std::vector<float> planes(960);
-        std::fill_n(planes.begin(), 480, 0.1f);
-        std::fill_n(planes.begin() + 480, 480, -0.3f);
-        writer.stream(
-            *stream_,
-            Capture::SampleBuffer(planar, QByteArray(reinterpret_cast<const char*>(planes.data()), 960 * 4)),
-            Capture::OutputType::Audio);
-        writer.systemFile.reset();
-        const TestSupport::Pcm pcm = TestSupport::decode(dir.filePath("system.caf"));
-        QCOMPARE(pcm.frames(), 480);
-        QCOMPARE(pcm.left[100], 0.1f);
-        QCOMPARE(pcm.right[100], -0.3f);
-    }
-
     void fileCutOffByAKillStillHoldsItsAudio() {
         // A child process writes for two seconds and is killed mid-recording.
         QTemporaryDir dir;
