@@ -1,7 +1,6 @@
 #include "CaptureError.h"
 
 #include <pulse/def.h>
-#include <pulse/error.h>
 
 namespace Capture {
 
@@ -59,7 +58,8 @@ CaptureError CaptureError::fromPulse(int pulseError) {
     default:
         break;
     }
-    return CaptureError(kind, QString::fromUtf8(pa_strerror(pulseError)));
+    // The server's own text is English: the user sees it only where no description fits, as a code.
+    return CaptureError(kind, kind == Kind::Other ? QStringLiteral("код %1").arg(pulseError) : QString());
 }
 
 } // namespace Capture

@@ -26,7 +26,7 @@ qint64 SampleBuffer::frameCount() const {
 
 void SampleBuffer::withAudioBufferList(const std::function<void(const QList<AudioBlock>&)>& body) const {
     if (!isReachable_ || !format_) {
-        throw CaptureError(CaptureError::Kind::Other, QStringLiteral("audio data unavailable"));
+        throw CaptureError(CaptureError::Kind::Other, QStringLiteral("данные звука недоступны"));
     }
     QList<AudioBlock> blocks;
     if (format_->isInterleaved) {

@@ -22,7 +22,7 @@ AudioFormat PulseStream::format() const {
 void PulseStream::addStreamOutput(std::shared_ptr<StreamOutput> output, OutputType type,
                                   Dispatch::SerialQueue& queue) {
     if (type == OutputType::Screen || !output) {
-        throw CaptureError(CaptureError::Kind::Other, QStringLiteral("unsupported output"));
+        throw CaptureError(CaptureError::Kind::Other, QStringLiteral("такой выход не поддерживается"));
     }
     auto tap = std::make_unique<Tap>();
     tap->owner = this;

@@ -74,10 +74,23 @@ void PanelWindow::toggle(const QRect& iconGeometry) {
 
 void PanelWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
-        hide();
+        // Without a tray nothing could bring a hidden window back: it goes to the task bar instead.
+        if (hasTray_) {
+            hide();
+        } else {
+            showMinimized();
+        }
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void PanelWindow::closeEvent(QCloseEvent* event) {
+    // The only window of an app without a tray: closing it ends the app, as with any other.
+    if (!hasTray_) {
+        emit closedWithoutTray();
+    }
+    QWidget::closeEvent(event);
 }
 
 } // namespace UI

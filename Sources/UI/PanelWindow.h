@@ -1,6 +1,7 @@
 // The window the tray icon opens: frameless, next to the icon and kept on screen, or at the
 // pointer when the tray tells no icon position. Escape and a second click close it. Where the
-// desktop has no tray it is a small normal window instead, so the app is never invisible.
+// desktop has no tray it is a small normal window instead, so the app is never invisible: Escape
+// minimizes it, and closing it ends the app.
 #pragma once
 
 #include <QRect>
@@ -21,8 +22,13 @@ public:
     static QPoint placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer,
                             const QRect& available);
 
+signals:
+    // The window was closed where there is no tray to bring it back.
+    void closedWithoutTray();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     bool hasTray_;

@@ -1,6 +1,9 @@
 #include "SingleInstance.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalSocket>
+#include <unistd.h>
 
 namespace UI {
 
@@ -11,6 +14,14 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent) : QObject(p
             emit showRequested();
         }
     });
+}
+
+QString SingleInstance::userSocketPath() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) {
+        return QDir(runtime).filePath(QStringLiteral(VELMOR_APP_ID ".socket"));
+    }
+    return QStringLiteral("/tmp/velmor-%1.socket").arg(::getuid());
 }
 
 bool SingleInstance::askRunningInstanceToShow() {

@@ -11,6 +11,8 @@ class SingleInstance : public QObject {
 
 public:
     explicit SingleInstance(const QString& name, QObject* parent = nullptr);
+    // One per user, whatever $TMPDIR says: in $XDG_RUNTIME_DIR, else in /tmp under the user's id.
+    static QString userSocketPath();
     // True when another instance answered; it has been asked to show itself.
     bool askRunningInstanceToShow();
     // Starts listening for later instances.

@@ -18,8 +18,9 @@
 
 namespace {
 
+// On Linux a start fails when the audio server is not running or has no devices.
 const QString kStartFailureSuffix =
-    QStringLiteral(". Проверьте Системные настройки → Конфиденциальность → Запись экрана и системного звука.");
+    QStringLiteral(". Проверьте, что звуковой сервер (PipeWire или PulseAudio) запущен.");
 
 // The temporary directory is shared between users on Linux, and a recording is private: the
 // work directory is readable by the user alone.

@@ -15,6 +15,7 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
     auto* panel = new PanelView(recorder_.get());
     connect(panel, &PanelView::quitRequested, this, [this] { quitNow(*recorder_); });
     window_ = std::make_unique<UI::PanelWindow>(panel, hasTray_);
+    connect(window_.get(), &UI::PanelWindow::closedWithoutTray, this, [this] { quitNow(*recorder_); });
     window_->setWindowIcon(UI::symbolIcon(QStringLiteral("waveform.circle"), QColor(0x44, 0x44, 0x44)));
     connect(recorder_.get(), &Recorder::objectWillChange, this, &VelmorApp::refreshIcon, Qt::QueuedConnection);
     connect(&trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -59,8 +60,11 @@ void VelmorApp::quitNow(Recorder& recorder) {
 }
 
 void VelmorApp::refreshIcon() {
-    const QColor line = QApplication::palette().color(QPalette::WindowText);
-    trayIcon_.setIcon(UI::symbolIcon(symbolName(), line));
+    // Only a new form is sent: a tray is told of every setIcon, and ticks come each second.
+    if (symbolName() != shownSymbol_) {
+        shownSymbol_ = symbolName();
+        trayIcon_.setIcon(UI::symbolIcon(shownSymbol_, QApplication::palette().color(QPalette::WindowText)));
+    }
     const int saved = recorder_->savedCount();
     sendSavedAction_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));
     sendSavedAction_->setVisible(saved > 0);

@@ -47,6 +47,7 @@ private:
     bool hasTray_;
     Preferences::Settings settings_;
     QSystemTrayIcon trayIcon_;
+    QString shownSymbol_;
     QMenu trayMenu_;
     QAction* sendSavedAction_ = nullptr;
     QAction* cancelSendAction_ = nullptr;

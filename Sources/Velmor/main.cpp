@@ -3,7 +3,6 @@
 #include "VelmorApp.h"
 
 #include <QApplication>
-#include <unistd.h>
 
 int main(int argc, char* argv[]) {
     const Http::CurlSession curl;
@@ -14,7 +13,7 @@ int main(int argc, char* argv[]) {
     // Living in the tray, closing the panel must not end the process.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    UI::SingleInstance instance(QStringLiteral("velmor-") + QString::number(::getuid()));
+    UI::SingleInstance instance(UI::SingleInstance::userSocketPath());
     if (instance.askRunningInstanceToShow()) {
         return 0;
     }

@@ -2,12 +2,15 @@
 // state the test sets and a capture service that records what it was asked.
 #include "FakeCapture.h"
 #include "PanelView.h"
+#include "PanelWindow.h"
 #include "TestSupport.h"
+#include "VelmorApp.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -158,6 +161,28 @@ private slots:
         recorder_->title = QString();
         settle();
         QCOMPARE(title->text(), QString());
+    }
+
+    void theTrayIconIsSentAgainOnlyWhenItsFormChanges() {
+        auto recorder = std::make_shared<Recorder>(service_);
+        VelmorApp app(recorder);
+        const qint64 idle = app.trayIcon().icon().cacheKey();
+        recorder->elapsedText = QStringLiteral("00:01");
+        settle();
+        QCOMPARE(app.trayIcon().icon().cacheKey(), idle);
+        recorder->isRecording = true;
+        settle();
+        QVERIFY(app.trayIcon().icon().cacheKey() != idle);
+    }
+
+    void withoutATrayTheWindowIsNeverHidden() {
+        UI::PanelWindow window(new QLabel(QStringLiteral("Велмор")), false);
+        QSignalSpy closed(&window, &UI::PanelWindow::closedWithoutTray);
+        window.show();
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(window.isVisible());
+        window.close(); // the application ends on this
+        QCOMPARE(closed.count(), 1);
     }
 };
 

@@ -8,8 +8,7 @@
 
 namespace {
 
-const QString kSuffix =
-    QStringLiteral(". Проверьте Системные настройки → Конфиденциальность → Запись экрана и системного звука.");
+const QString kSuffix = QStringLiteral(". Проверьте, что звуковой сервер (PipeWire или PulseAudio) запущен.");
 
 } // namespace
 

@@ -215,6 +215,10 @@ check "no work directory is left" 'wait_until 10 sh -c "! ls -d $TMPDIR/velmor-*
 killed=$(ls -t "$services_dir/received" | sed -n 3p)
 check "the recording cut off by the kill holds its sound" 'both_signals "$services_dir/received/$killed/recording.m4a" || test "$(band_level "$services_dir/received/$killed/recording.m4a" 440)" -lt 30'
 
+# One instance per user, whatever $TMPDIR says: a second launch shows the first one's panel.
+check "a second launch with another TMPDIR ends and shows the running panel" \
+    'timeout 10 env TMPDIR=/tmp "$app" && wait_until 5 shown_panel'
+
 echo "screenshots: $shots"
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
