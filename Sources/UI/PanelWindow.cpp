@@ -9,15 +9,18 @@
 
 namespace UI {
 
-PanelWindow::PanelWindow(QWidget* content, bool hasTray) : hasTray_(hasTray) {
+PanelWindow::PanelWindow(QWidget* content, bool hasTray) {
     setWindowTitle(QStringLiteral("Велмор"));
-    if (hasTray) {
-        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    }
+    setHasTray(hasTray);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void PanelWindow::setHasTray(bool hasTray) {
+    hasTray_ = hasTray;
+    setWindowFlags(hasTray ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint : Qt::Window);
 }
 
 QPoint PanelWindow::placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer,

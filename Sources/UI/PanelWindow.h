@@ -14,6 +14,8 @@ class PanelWindow : public QWidget {
 
 public:
     PanelWindow(QWidget* content, bool hasTray);
+    // A tray came or went: the popup look beside an icon, or a normal window. Leaves it hidden.
+    void setHasTray(bool hasTray);
 
     // Shows the panel anchored to `iconGeometry` (empty: at the pointer), or hides it if shown.
     void toggle(const QRect& iconGeometry);

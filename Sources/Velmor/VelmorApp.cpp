@@ -31,6 +31,21 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
         // No tray on this desktop (stock GNOME): the panel is a small window of its own.
         window_->showAnchored({});
     }
+    // At login the app often starts before the panel with the tray, and a panel can restart.
+    connect(&trayWatch_, &QTimer::timeout, this, &VelmorApp::followTray);
+    trayWatch_.start(2000);
+}
+
+void VelmorApp::followTray() {
+    const bool isAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    if (isAvailable == hasTray_) {
+        return;
+    }
+    hasTray_ = isAvailable;
+    window_->setHasTray(hasTray_);
+    if (!hasTray_) {
+        window_->showAnchored({});
+    }
 }
 
 VelmorApp::~VelmorApp() = default;

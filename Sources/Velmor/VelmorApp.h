@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <memory>
 
 class PanelView;
@@ -41,12 +42,14 @@ public slots:
 
 private:
     void buildTrayMenu();
+    void followTray();
     void sendSaved();
 
     std::shared_ptr<Recorder> recorder_;
     bool hasTray_;
     Preferences::Settings settings_;
     QSystemTrayIcon trayIcon_;
+    QTimer trayWatch_;
     QString shownSymbol_;
     QMenu trayMenu_;
     QAction* sendSavedAction_ = nullptr;

@@ -39,8 +39,11 @@ xvfb_pid=$!
 wait_until 10 xdpyinfo || { echo "Xvfb did not start"; exit 1; }
 /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
 a11y_pid=$!
-trayer --edge top --align right --widthtype pixel --width 120 --height 24 --transparent false >/dev/null 2>&1 &
-tray_pid=$!
+start_tray() {
+    trayer --edge top --align right --widthtype pixel --width 120 --height 24 --transparent false >/dev/null 2>&1 &
+    tray_pid=$!
+}
+start_tray
 wait_until 10 sh -c "xwininfo -root -tree | grep -q -i trayer" || { echo "the tray did not start"; exit 1; }
 sleep 1
 
@@ -58,7 +61,7 @@ sox -n -r 48000 -c 2 -b 16 "$services_dir/mic.wav" synth 4 sine 3000 vol 0.3
 shot() { import -window root "$shots/$1.png" 2>/dev/null; }
 # The panel window alone (the README's picture comes from here).
 panel_window() { xdotool search --class velmor 2>/dev/null | while read -r w; do
-    [ "$(xwininfo -id "$w" | awk '/Width:/ {print $2}')" -ge 250 ] && echo "$w"; done | head -n1; }
+    [ "$(timeout 5 xwininfo -id "$w" | awk '/Width:/ {print $2}')" -ge 250 ] && echo "$w"; done | head -n1; }
 panel_shot() { import -window "$(panel_window)" "$shots/$1.png" 2>/dev/null; }
 a11y() { /usr/bin/python3 "$here/a11y.py" "$@" 2>>"$shots/a11y-errors.txt"; }
 panel() { a11y dump; }
@@ -73,7 +76,7 @@ fill() { # name text [secret]
     return 1
 }
 tray_icon() { xdotool search --class velmor 2>/dev/null | while read -r w; do
-    [ "$(xwininfo -id "$w" | awk '/Width:/ {print $2}')" -le 64 ] && echo "$w"; done | head -n1; }
+    [ "$(timeout 5 xwininfo -id "$w" | awk '/Width:/ {print $2}')" -le 64 ] && echo "$w"; done | head -n1; }
 start_app() {
     "$app" >"$services_dir/app.log" 2>&1 &
     app_pid=$!
@@ -161,7 +164,7 @@ check "the work directory was kept" 'ls "$TMPDIR"/velmor-*/velmor.m4a'
 check "the failure was notified" 'grep -q "\"summary\": \"Не удалось отправить\"" "$VELMOR_NOTIFICATION_LOG"'
 
 # The panel closes on Escape and on a second click on the icon, and opens again on a click.
-shown_panel() { xwininfo -id "$(panel_window)" | grep -q IsViewable; }
+shown_panel() { timeout 5 xwininfo -id "$(panel_window)" | grep -q IsViewable; }
 press Escape
 check "Escape closes the panel" '! shown_panel'
 open_panel
@@ -218,6 +221,20 @@ check "the recording cut off by the kill holds its sound" 'both_signals "$servic
 # One instance per user, whatever $TMPDIR says: a second launch shows the first one's panel.
 check "a second launch with another TMPDIR ends and shows the running panel" \
     'timeout 10 env TMPDIR=/tmp "$app" && wait_until 5 shown_panel'
+
+# A tray that goes away and comes back (a panel restarting, or starting after the app): the
+# panel becomes a window of its own, then moves back behind the icon.
+hidden_panel() { ! shown_panel; }
+icon_shown() { timeout 5 xwininfo -id "$(tray_icon)" 2>/dev/null | grep -q IsViewable; }
+open_panel # the second launch showed it; a click hides it
+check "the panel hides before the tray goes" 'wait_until 5 hidden_panel'
+stop_pid "$tray_pid"
+check "without a tray the panel is a window of its own" 'wait_until 10 shown_panel'
+shot 9-no-tray
+start_tray
+check "a tray that comes later gets the icon, and the window goes" 'wait_until 10 icon_shown && wait_until 10 hidden_panel'
+open_panel
+check "a click on the icon opens the panel again" 'shown_panel'
 
 echo "screenshots: $shots"
 echo "$((checks - failures)) passed, $failures failed"
