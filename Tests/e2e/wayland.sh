@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Velmor on Wayland, natively: weston's headless compositor (no tray there), the private audio
+# server, D-Bus with the accessibility bus. The app's window is driven through the accessibility
+# bus: it shows the panel on its own, records and stops.
+#   wayland.sh BUILD_DIR
+set -u
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/services.sh"
+services_dir=$(mktemp -d /tmp/velmor-wayland.XXXXXX)
+weston_pid=""; app_pid=""; a11y_pid=""
+failures=0
+checks=0
+check() { # description, shell condition
+    checks=$((checks + 1))
+    if eval "$2" >/dev/null 2>&1; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
+}
+cleanup() { stop_pid "$app_pid"; stop_pid "$weston_pid"; stop_pid "$a11y_pid"; stop_services; }
+trap cleanup EXIT
+
+start_pulse || exit 1
+start_dbus || exit 1
+export XDG_RUNTIME_DIR="$services_dir/runtime" XDG_CONFIG_HOME="$services_dir/config" TMPDIR="$services_dir/tmp"
+mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$TMPDIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+weston --backend=headless-backend.so --socket=velmor-wayland --idle-time=0 >"$services_dir/weston.log" 2>&1 &
+weston_pid=$!
+wait_until 10 test -S "$XDG_RUNTIME_DIR/velmor-wayland" || { echo "weston did not start"; cat "$services_dir/weston.log"; exit 1; }
+/usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
+a11y_pid=$!
+
+a11y() { /usr/bin/python3 "$here/a11y.py" "$@" 2>/dev/null; }
+panel() { a11y dump; }
+wait_panel() { for _ in $(seq 60); do panel | grep -q "$1" && return 0; sleep 0.5; done; return 1; }
+
+WAYLAND_DISPLAY=velmor-wayland QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+    "$build/Sources/Velmor/velmor" >"$services_dir/app.log" 2>&1 &
+app_pid=$!
+check "the app runs natively on Wayland and, with no tray, shows its panel" 'wait_panel "Начать запись"'
+a11y press "Начать запись"
+check "the panel starts a recording" 'wait_panel "Идёт запись. Говорите как обычно."'
+a11y press "Остановить и отправить"
+check "and stops it (no key set: the send fails and keeps the files)" \
+    'wait_panel "Ошибка: Не задан ключ API — откройте настройки виджета. Файл сохранён в $TMPDIR/velmor-"'
+check "the process is still running" 'kill -0 "$app_pid"'
+
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
