@@ -296,12 +296,10 @@ QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const
         status = QStringLiteral("Отправляем в Велмор…");
         SavedRecordings::RecordingInfo sent = info ? *info : SavedRecordings::readInfo(dir);
         if (!info) {
-            // The title travels with the recording, should this send fail.
+            // The title travels with the recording, should this send fail. The recording just
+            // stopped carries the moment it is sent; a saved one carries its own.
             sent.title = title();
             SavedRecordings::writeInfo(dir, sent);
-        }
-        // The recording just stopped carries the moment it is sent; a saved one its own.
-        if (!info) {
             sent.recordedAt = QDateTime();
         }
         QCoro::Task<QUrl> uploading = upload(mixed, server, apiKey, sent);

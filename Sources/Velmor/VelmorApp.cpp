@@ -13,9 +13,9 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
     : recorder_(recorder ? std::move(recorder) : std::make_shared<Recorder>()),
       hasTray_(QSystemTrayIcon::isSystemTrayAvailable()) {
     auto* panel = new PanelView(recorder_.get());
-    connect(panel, &PanelView::quitRequested, this, [this] { quitNow(*recorder_); });
+    connect(panel, &PanelView::quitRequested, this, &VelmorApp::quitNow);
     window_ = std::make_unique<UI::PanelWindow>(panel, hasTray_);
-    connect(window_.get(), &UI::PanelWindow::closedWithoutTray, this, [this] { quitNow(*recorder_); });
+    connect(window_.get(), &UI::PanelWindow::closedWithoutTray, this, &VelmorApp::quitNow);
     window_->setWindowIcon(UI::symbolIcon(QStringLiteral("waveform.circle"), QColor(0x44, 0x44, 0x44)));
     connect(recorder_.get(), &Recorder::objectWillChange, this, &VelmorApp::refreshIcon, Qt::QueuedConnection);
     connect(&trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -60,7 +60,7 @@ void VelmorApp::buildTrayMenu() {
         trayMenu_.addAction(QStringLiteral("Отменить отправку"), recorder_.get(), &Recorder::cancelSend);
     trayMenu_.addAction(QStringLiteral("Открыть панель"), this, &VelmorApp::showPanel);
     trayMenu_.addSeparator();
-    trayMenu_.addAction(QStringLiteral("Выйти"), this, [this] { quitNow(*recorder_); });
+    trayMenu_.addAction(QStringLiteral("Выйти"), this, &VelmorApp::quitNow);
     trayIcon_.setContextMenu(&trayMenu_);
 }
 
@@ -69,8 +69,8 @@ void VelmorApp::sendSaved() {
     recorder_->sendSaved(settings_.serverURL(), settings_.apiKey());
 }
 
-void VelmorApp::quitNow(Recorder& recorder) {
-    recorder.closeWorkFiles();
+void VelmorApp::quitNow() {
+    recorder_->closeWorkFiles();
     ::_exit(0);
 }
 

@@ -35,7 +35,7 @@ public:
 
     // Ends the process at once, whatever the recorder is doing: nothing waits for a mixdown or an
     // upload. A running capture's files are completed first; every recording stays saved.
-    [[noreturn]] static void quitNow(Recorder& recorder);
+    [[noreturn]] void quitNow();
 
 public slots:
     void refreshIcon();
