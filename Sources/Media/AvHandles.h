@@ -1,6 +1,7 @@
 // Owning handles for the FFmpeg objects used here.
 #pragma once
 
+#include <QString>
 #include <memory>
 
 extern "C" {

@@ -1,6 +1,6 @@
 #include "ExportSession.h"
 
-#include "AvHandles.h"
+#include "AacEncoder.h"
 #include "Background.h"
 #include "MediaError.h"
 #include "Mixer.h"
@@ -13,23 +13,19 @@
 #include <limits>
 #include <thread>
 
-extern "C" {
-#include <libavutil/opt.h>
-}
-
 namespace Media {
 
 namespace {
 
-constexpr int kRate = 48000;
-constexpr qint64 kFrame = 1024;
+constexpr int kRate = AacEncoder::kRate;
+constexpr qint64 kFrame = AacEncoder::kFrame;
 // A splitting pays only when each core gets well more than its warm-up to encode.
 constexpr qint64 kSplitThreshold = 3 * 60 * kRate;
 // The segment before a cut is fed a little past it, so its last kept frames are encoded with
 // the same look-ahead as in one long encode.
 constexpr qint64 kOverrun = 4 * kFrame;
 
-using PacketSink = std::function<void(AVPacket*)>;
+using PacketSink = AacEncoder::PacketSink;
 
 struct Segment {
     qint64 warmupStart = 0;
@@ -38,68 +34,17 @@ struct Segment {
     qint64 feedEnd = 0;
 };
 
-constexpr auto check = &MediaError::check;
-
-av::Codec makeEncoder(const ExportSession::Options& options) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!codec) {
-        throw MediaError(MediaError::Kind::CannotEncode, QStringLiteral("no AAC encoder"));
-    }
-    av::Codec encoder(avcodec_alloc_context3(codec));
-    encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    encoder->sample_rate = kRate;
-    encoder->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-    encoder->bit_rate = options.bitRate;
-    encoder->profile = FF_PROFILE_AAC_LOW;
-    encoder->time_base = AVRational{1, kRate};
-    encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER; // MPEG-4 keeps the decoder config out of band
-    AVDictionary* settings = nullptr;
-    av_dict_set(&settings, "aac_coder", options.coder.toUtf8().constData(), 0);
-    av_dict_parse_string(&settings, options.encoderOptions.toUtf8().constData(), "=", ":", 0);
-    const int result = avcodec_open2(encoder.get(), codec, &settings);
-    av_dict_free(&settings);
-    check(result, MediaError::Kind::CannotEncode);
-    return encoder;
-}
-
-void encodeSegment(const Composition& composition, AVCodecContext* encoder, const Segment& segment,
+void encodeSegment(const Composition& composition, AacEncoder& encoder, const Segment& segment,
                    const PacketSink& sink, const std::function<bool()>& shouldStop) {
     Mixer mixer(composition, kRate);
     mixer.advanceTo(segment.warmupStart);
-    av::Frame frame(av_frame_alloc());
-    frame->format = AV_SAMPLE_FMT_FLTP;
-    frame->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-    frame->sample_rate = kRate;
-    frame->nb_samples = int(kFrame);
-    check(av_frame_get_buffer(frame.get(), 0), MediaError::Kind::CannotEncode);
-    av::Packet packet(av_packet_alloc());
-    const auto drain = [&] {
-        for (;;) {
-            const int result = avcodec_receive_packet(encoder, packet.get());
-            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
-                return;
-            }
-            check(result, MediaError::Kind::CannotEncode);
-            if (packet->pts >= segment.keepStart && packet->pts < segment.keepEnd) {
-                sink(packet.get());
-            }
-            av_packet_unref(packet.get());
+    const PacketSink kept = [&](AVPacket* packet) {
+        if (packet->pts >= segment.keepStart && packet->pts < segment.keepEnd) {
+            sink(packet);
         }
     };
-    for (qint64 position = segment.warmupStart; position < segment.feedEnd; position += kFrame) {
-        if (shouldStop()) {
-            throw MediaError(MediaError::Kind::Cancelled);
-        }
-        check(av_frame_make_writable(frame.get()), MediaError::Kind::CannotEncode);
-        frame->nb_samples = int(std::min(kFrame, segment.feedEnd - position));
-        mixer.render(reinterpret_cast<float*>(frame->data[0]), reinterpret_cast<float*>(frame->data[1]),
-                     frame->nb_samples);
-        frame->pts = position;
-        check(avcodec_send_frame(encoder, frame.get()), MediaError::Kind::CannotEncode);
-        drain();
-    }
-    check(avcodec_send_frame(encoder, nullptr), MediaError::Kind::CannotEncode);
-    drain();
+    encoder.encode(mixer, segment.feedEnd, kept, shouldStop);
+    encoder.flush(kept);
 }
 
 // The failure that stopped the export, rather than the cancellations it caused in other segments.
@@ -124,10 +69,7 @@ void rethrowFirstCause(const std::vector<std::exception_ptr>& errors) {
 }
 
 QList<Segment> planSegments(qint64 length, const ExportSession::Options& options) {
-    int count = options.segments;
-    if (count <= 0) {
-        count = length >= kSplitThreshold ? std::clamp(QThread::idealThreadCount(), 1, 8) : 1;
-    }
+    const int count = ExportSession::segmentCount(length, options);
     QList<qint64> cuts{0};
     for (int k = 1; k < count; ++k) {
         cuts.append(length * k / count / kFrame * kFrame);
@@ -152,6 +94,13 @@ QList<Segment> planSegments(qint64 length, const ExportSession::Options& options
 
 } // namespace
 
+int ExportSession::segmentCount(qint64 length, const Options& options) {
+    if (options.segments > 0) {
+        return options.segments;
+    }
+    return length >= kSplitThreshold ? std::clamp(QThread::idealThreadCount(), 1, 8) : 1;
+}
+
 std::unique_ptr<ExportSession> ExportSession::create(const Composition& composition, Preset) {
     const bool hasAudio = std::any_of(composition.tracks().begin(), composition.tracks().end(),
                                       [](const CompositionTrack& track) { return !track.segments().isEmpty(); });
@@ -173,11 +122,11 @@ void ExportSession::exportBlocking(const QString& path) {
         length = probe.length();
     }
     const QList<Segment> segments = planSegments(length, options_);
-    std::vector<av::Codec> encoders;
+    std::vector<std::unique_ptr<AacEncoder>> encoders;
     for (int k = 0; k < segments.size(); ++k) {
-        encoders.push_back(makeEncoder(options_));
+        encoders.push_back(std::make_unique<AacEncoder>(options_));
     }
-    Muxer muxer(path, encoders.front().get(), kRate);
+    Muxer muxer(path, encoders.front()->context(), kRate);
 
     std::vector<std::unique_ptr<Spool>> spools;
     for (int k = 1; k < segments.size(); ++k) {
@@ -201,14 +150,14 @@ void ExportSession::exportBlocking(const QString& path) {
         threads.emplace_back([&, k, spool] {
             watch(std::size_t(k), [&] {
                 encodeSegment(
-                    composition_, encoders[std::size_t(k)].get(), segments[k],
+                    composition_, *encoders[std::size_t(k)], segments[k],
                     [spool](AVPacket* packet) { spool->put(packet); }, shouldStop);
             });
         });
     }
     watch(0, [&] {
         encodeSegment(
-            composition_, encoders.front().get(), segments.front(),
+            composition_, *encoders.front(), segments.front(),
             [&muxer](AVPacket* packet) { muxer.write(packet); }, shouldStop);
     });
     for (std::thread& thread : threads) {

@@ -32,6 +32,9 @@ public:
         int bitRate = 128000;
     };
 
+    // How many segments an export of `length` frames at 48 kHz is cut into.
+    static int segmentCount(qint64 length, const Options& options);
+
     // Null when the preset cannot be applied (a composition with no audio).
     static std::unique_ptr<ExportSession> create(const Composition& composition, Preset preset);
 

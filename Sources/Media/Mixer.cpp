@@ -1,6 +1,7 @@
 #include "Mixer.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace Media {
 
@@ -16,6 +17,31 @@ Mixer::Mixer(const Composition& composition, int rate) : limiter_(rate) {
             sources_.push_back(std::move(source));
         }
     }
+}
+
+Mixer::Mixer(std::vector<std::unique_ptr<TrackReader>> readers, int rate)
+    : limiter_(rate), length_(std::numeric_limits<qint64>::max()) {
+    for (auto& reader : readers) {
+        sources_.push_back({std::move(reader), 0, std::numeric_limits<qint64>::max()});
+    }
+}
+
+bool Mixer::bind(const std::vector<qint64>& ends) {
+    if (ends.size() != sources_.size()) {
+        return false;
+    }
+    qint64 length = 0;
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        if (ends[k] < position_) {
+            return false;
+        }
+        length = std::max(length, ends[k]);
+    }
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        sources_[k].end = ends[k];
+    }
+    length_ = length;
+    return true;
 }
 
 void Mixer::render(float* left, float* right, int frames) {

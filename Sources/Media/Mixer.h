@@ -14,6 +14,11 @@ namespace Media {
 class Mixer {
 public:
     Mixer(const Composition& composition, int rate); // throws MediaError
+    // A timeline of sources still being written: each plays from zero, with no end until bound.
+    Mixer(std::vector<std::unique_ptr<TrackReader>> readers, int rate);
+    // Gives the sources their ends, in order, once they are known. False when the mix has already
+    // gone past one of them, so it can no longer match the bound timeline.
+    bool bind(const std::vector<qint64>& ends);
     qint64 length() const { return length_; }
     qint64 position() const { return position_; }
     // Renders the next `frames` frames (silence past the end) and advances.

@@ -17,8 +17,11 @@ constexpr int kMaxChannels = 16;
 } // namespace
 
 TrackReader::TrackReader(const AssetTrack& track, int rate)
-    : input_(av::openInput(track.path)), packet_(av_packet_alloc()), frame_(av_frame_alloc()),
-      streamIndex_(track.streamIndex), rate_(rate) {
+    : TrackReader(av::openInput(track.path), track.streamIndex, rate) {}
+
+TrackReader::TrackReader(av::Input input, int streamIndex, int rate)
+    : input_(std::move(input)), packet_(av_packet_alloc()), frame_(av_frame_alloc()), streamIndex_(streamIndex),
+      rate_(rate) {
     if (streamIndex_ < 0 || unsigned(streamIndex_) >= input_->nb_streams) {
         throw MediaError(MediaError::Kind::CannotRead, QStringLiteral("no such track"));
     }

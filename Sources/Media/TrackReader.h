@@ -13,6 +13,7 @@ public:
     static constexpr int kChannels = 2;
 
     TrackReader(const AssetTrack& track, int rate); // throws MediaError
+    TrackReader(av::Input input, int streamIndex, int rate);
     // Fills up to `frames` frames of each plane; returns how many it filled, 0 at the end.
     int read(float* left, float* right, int frames);
     void skip(qint64 frames);

@@ -4,6 +4,7 @@
 #include "Background.h"
 #include "Composition.h"
 #include "ExportSession.h"
+#include "LiveExport.h"
 #include "VelmorError.h"
 
 #include "MediaError.h"
@@ -59,7 +60,8 @@ void publish(const QString& partial, const QString& output) {
 
 } // namespace
 
-QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<std::atomic<bool>>& isCancelled) {
+QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<std::atomic<bool>>& isCancelled,
+                                      const std::shared_ptr<Media::LiveExport>& live) {
     QCoro::Task<std::pair<Media::Composition, int>> composing =
         Dispatch::runInBackground([dir] { return compose(dir); });
     const std::pair<Media::Composition, int> composed = co_await composing;
@@ -69,6 +71,14 @@ QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<
     }
     const QString output = QDir(dir).filePath(QStringLiteral("velmor.m4a"));
     const QString partial = QDir(dir).filePath(QStringLiteral("velmor.m4a.part"));
+    if (live && live->output() == partial) {
+        QCoro::Task<bool> finishing =
+            Dispatch::runInBackground([live, composition, isCancelled] { return live->finish(composition, isCancelled); });
+        if (co_await finishing) {
+            publish(partial, output);
+            co_return output;
+        }
+    }
     std::unique_ptr<Media::ExportSession> exporter =
         Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
     if (!exporter) {

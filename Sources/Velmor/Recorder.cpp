@@ -2,6 +2,7 @@
 
 #include "DateStamps.h"
 #include "ErrorDescription.h"
+#include "LiveExport.h"
 #include "Mixdown.h"
 #include "NotificationCenter.h"
 #include "PulseCaptureService.h"
@@ -93,6 +94,9 @@ QCoro::Task<> Recorder::start() {
 
         stream = std::move(newStream);
         writer = std::move(newWriter);
+        liveExport_ = std::make_shared<Media::LiveExport>(
+            QStringList{QDir(dir).filePath(QStringLiteral("system.caf")), QDir(dir).filePath(QStringLiteral("mic.caf"))},
+            QDir(dir).filePath(QStringLiteral("velmor.m4a.part")));
         startedAt = QDateTime::currentDateTimeUtc();
         SavedRecordings::writeInfo(dir, {startedAt->toLocalTime(), QString()});
         isRecording = true;
@@ -161,6 +165,9 @@ void Recorder::interrupt(const QString& description) {
     }
     const QString dir = *workDir;
     closeWorkFiles();
+    if (liveExport_) {
+        liveExport_->sourcesComplete();
+    }
     if (timer) {
         timer->stop();
     }
@@ -292,6 +299,7 @@ QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const
             status = QStringLiteral("Сводим запись…");
             QCoro::Task<QString> mixing = mixdown(dir);
             mixed = co_await mixing;
+            liveExport_.reset(); // whichever recording it followed, it is finished or no longer needed
         }
         status = QStringLiteral("Отправляем в Велмор…");
         SavedRecordings::RecordingInfo sent = info ? *info : SavedRecordings::readInfo(dir);
@@ -318,7 +326,9 @@ QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const
 }
 
 QCoro::Task<QString> Recorder::mixdown(const QString& dir) {
-    return mixdownWorkFiles(dir, isCancelled_);
+    static const std::shared_ptr<Media::LiveExport> none;
+    const bool isLive = liveExport_ && QFileInfo(liveExport_->output()).absolutePath() == QFileInfo(dir).absoluteFilePath();
+    return mixdownWorkFiles(dir, isCancelled_, isLive ? liveExport_ : none);
 }
 
 QCoro::Task<QUrl> Recorder::upload(const QString& file, const QString& server, const QString& apiKey,

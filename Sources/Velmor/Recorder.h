@@ -19,6 +19,10 @@
 #include <memory>
 #include <optional>
 
+namespace Media {
+class LiveExport;
+}
+
 namespace Notifications {
 class NotificationCenter;
 }
@@ -98,4 +102,6 @@ private:
     std::optional<QDateTime> startedAt;
     std::unique_ptr<QTimer> timer;
     std::optional<QString> workDir;
+    // Encodes the latest recording while it is made; kept for its send after an interruption.
+    std::shared_ptr<Media::LiveExport> liveExport_;
 };

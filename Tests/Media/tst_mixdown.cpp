@@ -1,4 +1,6 @@
+#include "AudioFile.h"
 #include "ExportSession.h"
+#include "LiveExport.h"
 #include "Mixdown.h"
 #include "TestSupport.h"
 
@@ -17,6 +19,38 @@ namespace {
 
 constexpr int kRate = 48000;
 const QString kEmpty = QStringLiteral("Запись пустая — ничего не прозвучало");
+
+// A work file written a block at a time, as the capture writer does.
+struct GrowingFile {
+    GrowingFile(const QString& path, TestSupport::Signal signal, int rate)
+        : format{double(rate), 2, Media::PcmFormat::SampleType::Float32, true},
+          file(std::make_unique<Media::AudioFile>(path, format)), signal(std::move(signal)) {}
+    void append(double seconds) {
+        std::vector<float> block;
+        const qint64 end = written + qint64(seconds * format.sampleRate);
+        for (; written < end; ++written) {
+            block.push_back(signal(written, 0));
+            block.push_back(signal(written, 1));
+        }
+        file->write(format, {block.data()}, qint64(block.size() / 2));
+    }
+    Media::PcmFormat format;
+    std::unique_ptr<Media::AudioFile> file;
+    TestSupport::Signal signal;
+    qint64 written = 0;
+};
+
+// The largest difference between two decodings, or infinity when their lengths differ.
+float difference(const TestSupport::Pcm& a, const TestSupport::Pcm& b) {
+    if (a.frames() != b.frames()) {
+        return std::numeric_limits<float>::infinity();
+    }
+    float largest = 0;
+    for (std::size_t i = 0; i < a.left.size(); ++i) {
+        largest = std::max({largest, std::fabs(a.left[i] - b.left[i]), std::fabs(a.right[i] - b.right[i])});
+    }
+    return largest;
+}
 
 } // namespace
 
@@ -193,6 +227,78 @@ private slots:
         const double db = 10 * std::log10(errorSplit / errorSingle);
         qInfo("seam: %.2f dB against a single encode", db);
         QVERIFY2(db < 1.0, qPrintable(QStringLiteral("seam error %1 dB above a single encode").arg(db)));
+    }
+
+    // Mixed while written, then finished: the same file a stop-time export makes of the same files.
+    void encodingWhileRecordingMatchesTheStopTimeMixdown_data() {
+        QTest::addColumn<double>("micStart");   // seconds of system audio before the microphone's file appears
+        QTest::addColumn<double>("micSeconds"); // how long the microphone lasts
+        QTest::addColumn<bool>("isFinishedLive");
+        QTest::newRow("stopped at the live edge") << 0.0 << 12.0 << true;
+        QTest::newRow("a source that starts late") << 2.0 << 10.0 << true;
+        QTest::newRow("a source that ends too short to count") << 0.0 << 0.2 << false;
+    }
+    void encodingWhileRecordingMatchesTheStopTimeMixdown() {
+        QFETCH(double, micStart);
+        QFETCH(double, micSeconds);
+        QFETCH(bool, isFinishedLive);
+        auto live = std::make_shared<Media::LiveExport>(QStringList{path("system.caf"), path("mic.caf")},
+                                                        path("velmor.m4a.part"));
+        GrowingFile system(path("system.caf"), tone(440, 0.3, 44100), 44100);
+        system.append(micStart);
+        GrowingFile mic(path("mic.caf"), tone(1000, 0.2), kRate);
+        double micLeft = micSeconds;
+        for (double second = micStart; second < 12.0; second += 0.5) {
+            system.append(0.5);
+            if (micLeft > 0) {
+                mic.append(std::min(0.5, micLeft));
+                micLeft -= 0.5;
+            }
+        }
+        if (isFinishedLive) {
+            // Stop comes when the mix is at the edge of what the writer has made durable.
+            QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 9 * kRate, 30000);
+        }
+        system.append(0.4);
+        system.file.reset();
+        mic.file.reset();
+
+        QTemporaryDir reference;
+        for (const char* name : {"system.caf", "mic.caf"}) {
+            QVERIFY(QFile::copy(path(name), QDir(reference.path()).filePath(QString::fromLatin1(name))));
+        }
+        const auto result = TestSupport::settle(mixdownWorkFiles(dir_->path(), nullptr, live));
+        QVERIFY2(result.value, qPrintable(result.error.value_or("")));
+        QCOMPARE(live->position() == qint64(12.4 * kRate), isFinishedLive);
+        const auto expected = TestSupport::settle(mixdownWorkFiles(reference.path()));
+        const TestSupport::Pcm out = decode(*result.value);
+        QCOMPARE(difference(out, decode(*expected.value)), 0.0f);
+        QVERIFY(std::abs(out.frames() - qint64(12.4 * kRate)) <= 1024);
+        QVERIFY(std::abs(toneLevel(out.left, kRate, 2 * kRate, 440) - 0.3) < 0.03);
+        QVERIFY(std::abs(toneLevel(out.left, 5 * kRate, 6 * kRate, 1000) - (micSeconds > 1 ? 0.2 : 0.0)) < 0.02);
+        QVERIFY(!QFile::exists(path("velmor.m4a.part")));
+    }
+
+    // Work that lags too far or failed is left, and the export is done the usual way.
+    void aLaggingOrFailedLiveExportGivesWayToAFullOne() {
+        TestSupport::writeCaf(path("system.caf"), 6.0, tone(440, 0.3));
+        TestSupport::writeCaf(path("mic.caf"), 6.0, tone(1000, 0.2));
+        const TestSupport::Pcm expected = decode(*mix().value);
+        QVERIFY(QFile::remove(path("velmor.m4a")));
+        // Started only now, as after a suspend: all of it left, and two cores would be quicker.
+        Media::ExportSession::Options twoCores;
+        twoCores.segments = 2;
+        const QStringList sources{path("system.caf"), path("mic.caf")};
+        auto behind = std::make_shared<Media::LiveExport>(sources, path("velmor.m4a.part"), twoCores);
+        // One that cannot write its output at all.
+        auto failed = std::make_shared<Media::LiveExport>(sources, path("gone/velmor.m4a.part"));
+        for (const auto& live : {behind, failed}) {
+            const auto result = TestSupport::settle(mixdownWorkFiles(dir_->path(), nullptr, live));
+            QVERIFY2(result.value, qPrintable(result.error.value_or("")));
+            QCOMPARE(difference(decode(*result.value), expected), 0.0f);
+            QVERIFY(live->position() < 6 * kRate);
+            QVERIFY(QFile::remove(*result.value));
+        }
     }
 
     void cancelledExportFailsAndLeavesNoFile() {
