@@ -52,7 +52,8 @@ void AacEncoder::drain(const PacketSink& sink) {
     }
 }
 
-void AacEncoder::encode(Mixer& mixer, qint64 end, const PacketSink& sink, const std::function<bool()>& shouldStop) {
+void AacEncoder::encode(Mixer& mixer, qint64 end, const PacketSink& sink,
+                        const std::function<bool()>& shouldStop) {
     while (mixer.position() < end) {
         if (shouldStop()) {
             throw MediaError(MediaError::Kind::Cancelled);

@@ -157,8 +157,8 @@ void ExportSession::exportBlocking(const QString& path) {
     }
     watch(0, [&] {
         encodeSegment(
-            composition_, *encoders.front(), segments.front(),
-            [&muxer](AVPacket* packet) { muxer.write(packet); }, shouldStop);
+            composition_, *encoders.front(), segments.front(), [&muxer](AVPacket* packet) { muxer.write(packet); },
+            shouldStop);
     });
     for (std::thread& thread : threads) {
         thread.join();

@@ -93,7 +93,8 @@ qint64 FollowedCaf::durableFrames() {
 av::Input FollowedCaf::openInput() {
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
     // Seekable: the demuxer skips the header's other chunks only on a seekable input.
-    io_ = avio_alloc_context(buffer, kIoBufferSize, 0, this, &FollowedCaf::readPacket, nullptr, &FollowedCaf::seek);
+    io_ =
+        avio_alloc_context(buffer, kIoBufferSize, 0, this, &FollowedCaf::readPacket, nullptr, &FollowedCaf::seek);
     if (!io_) {
         av_free(buffer);
         throw MediaError(MediaError::Kind::CannotRead);
@@ -153,7 +154,8 @@ int FollowedCaf::read(uint8_t* buffer, int size) {
         return done == 0 ? AVERROR_EOF : AVERROR(errno);
     }
     // The data chunk's length shows as unknown (all ones), which tells the demuxer to read to the end.
-    for (qint64 byte = std::max(position_, sizeField_); byte < std::min(position_ + done, sizeField_ + 8); ++byte) {
+    for (qint64 byte = std::max(position_, sizeField_); byte < std::min(position_ + done, sizeField_ + 8);
+         ++byte) {
         buffer[byte - position_] = 0xff;
     }
     position_ += done;

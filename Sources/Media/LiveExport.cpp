@@ -88,7 +88,8 @@ std::vector<std::unique_ptr<FollowedCaf>> LiveExport::waitForSources(QStringList
             firstSeen = now;
         }
         const bool waitedAlone = firstSeen && now - *firstSeen >= kLoneSourceWait;
-        if (files.size() == std::size_t(sources_.size()) || ((waitedAlone || edge_.isComplete) && !files.empty())) {
+        if (files.size() == std::size_t(sources_.size()) ||
+            ((waitedAlone || edge_.isComplete) && !files.empty())) {
             return files;
         }
         if (edge_.isComplete) {

@@ -62,7 +62,7 @@ private:
     const QString output_;
     const ExportSession::Options options_;
     FollowEdge edge_;
-    QStringList followed_;       // set by the thread once it starts mixing, under the edge's lock
+    QStringList followed_;         // set by the thread once it starts mixing, under the edge's lock
     std::optional<Ending> ending_; // under the edge's lock
     std::atomic<qint64> position_ = 0;
     std::exception_ptr error_;

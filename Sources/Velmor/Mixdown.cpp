@@ -72,8 +72,8 @@ QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<
     const QString output = QDir(dir).filePath(QStringLiteral("velmor.m4a"));
     const QString partial = QDir(dir).filePath(QStringLiteral("velmor.m4a.part"));
     if (live && live->output() == partial) {
-        QCoro::Task<bool> finishing =
-            Dispatch::runInBackground([live, composition, isCancelled] { return live->finish(composition, isCancelled); });
+        QCoro::Task<bool> finishing = Dispatch::runInBackground(
+            [live, composition, isCancelled] { return live->finish(composition, isCancelled); });
         if (co_await finishing) {
             publish(partial, output);
             co_return output;

@@ -94,9 +94,10 @@ QCoro::Task<> Recorder::start() {
 
         stream = std::move(newStream);
         writer = std::move(newWriter);
-        liveExport_ = std::make_shared<Media::LiveExport>(
-            QStringList{QDir(dir).filePath(QStringLiteral("system.caf")), QDir(dir).filePath(QStringLiteral("mic.caf"))},
-            QDir(dir).filePath(QStringLiteral("velmor.m4a.part")));
+        liveExport_ =
+            std::make_shared<Media::LiveExport>(QStringList{QDir(dir).filePath(QStringLiteral("system.caf")),
+                                                            QDir(dir).filePath(QStringLiteral("mic.caf"))},
+                                                QDir(dir).filePath(QStringLiteral("velmor.m4a.part")));
         startedAt = QDateTime::currentDateTimeUtc();
         SavedRecordings::writeInfo(dir, {startedAt->toLocalTime(), QString()});
         isRecording = true;
@@ -327,7 +328,8 @@ QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const
 
 QCoro::Task<QString> Recorder::mixdown(const QString& dir) {
     static const std::shared_ptr<Media::LiveExport> none;
-    const bool isLive = liveExport_ && QFileInfo(liveExport_->output()).absolutePath() == QFileInfo(dir).absoluteFilePath();
+    const bool isLive =
+        liveExport_ && QFileInfo(liveExport_->output()).absolutePath() == QFileInfo(dir).absoluteFilePath();
     return mixdownWorkFiles(dir, isCancelled_, isLive ? liveExport_ : none);
 }
 

@@ -1,6 +1,7 @@
 // Against the private audio server started by Tests/support/with-services: "speakers" is the
 // default sink, "virtmic" (fed through the sink "micsink") the default source.
 #include "DateStamps.h"
+#include "Mixdown.h"
 #include "PulseCaptureService.h"
 #include "TestSupport.h"
 
@@ -83,7 +84,9 @@ private slots:
         QVERIFY(a->waitForFinished(10000) && b->waitForFinished(10000));
         // One player into a sink that feeds both: the server delivers the click to both at once.
         QVERIFY(played("both", clickWav));
-        QCoro::waitFor(TestSupport::pause(300));
+        // The mix made while recording has come up to the last seconds.
+        Media::LiveExport* live = RecorderTestAccess::liveExport(recorder);
+        QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 4 * kRate, 10000);
 
         const QString dir = finishRecording(recorder);
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
@@ -107,6 +110,20 @@ private slots:
         QVERIFY(clickSystem > 0 && clickMic > 0);
         QVERIFY2(std::abs(clickSystem - clickMic) <= kRate / 50,
                  qPrintable(QStringLiteral("system %1, mic %2").arg(clickSystem).arg(clickMic)));
+
+        // Stop only finishes it: the same file as a mixdown of the finished files from scratch.
+        const QString copy = tmp_.filePath(QStringLiteral("copy"));
+        QDir().mkpath(copy);
+        for (const QString name : {"system.caf", "mic.caf"}) {
+            QVERIFY(QFile::copy(QDir(dir).filePath(name), QDir(copy).filePath(name)));
+        }
+        const auto mixed = TestSupport::settle(RecorderTestAccess::mixdown(recorder, dir));
+        QVERIFY2(mixed.value, qPrintable(mixed.error.value_or("")));
+        QCOMPARE(live->position(), std::max(system.frames(), mic.frames()));
+        const TestSupport::Pcm out = TestSupport::decode(*mixed.value);
+        const TestSupport::Pcm expected = TestSupport::decode(*TestSupport::settle(mixdownWorkFiles(copy)).value);
+        QVERIFY(out.left == expected.left && out.right == expected.right);
+        QVERIFY(TestSupport::toneLevel(out.left, from, from + kRate, 440) > 0.1);
     }
 
     void followsANewDefaultSinkWithoutAGap() {
