@@ -1,9 +1,14 @@
 // velmor-bench-capture: the capture's benchmark helper.
-//   record DIR SECONDS    records system audio and microphone into DIR through the app's capture
-//                         service and writer; prints the frames written and the RSS at each 10 s
+//   record DIR SECONDS [live]
+//                         records system audio and microphone into DIR through the app's capture
+//                         service and writer; prints the frames written and the RSS at each 10 s.
+//                         With "live", the app's background export follows the files, and the
+//                         mixdown that finishes it is timed after the stop.
 //   header DIR            the cost of keeping a CAF header up to date after every write
 #include "AudioFile.h"
 #include "CaptureWriter.h"
+#include "LiveExport.h"
+#include "Mixdown.h"
 #include "PulseStream.h"
 
 #include <QCoreApplication>
@@ -28,7 +33,13 @@ long rssKb() {
     return 0;
 }
 
-QCoro::Task<int> record(QString dir, int seconds) {
+QCoro::Task<int> record(QString dir, int seconds, bool isLive) {
+    std::shared_ptr<Media::LiveExport> live;
+    if (isLive) {
+        live = std::make_shared<Media::LiveExport>(QStringList{QDir(dir).filePath(QStringLiteral("system.caf")),
+                                                               QDir(dir).filePath(QStringLiteral("mic.caf"))},
+                                                   QDir(dir).filePath(QStringLiteral("velmor.m4a.part")));
+    }
     Dispatch::SerialQueue queue(QStringLiteral(VELMOR_APP_ID ".capture"));
     auto writer = std::make_shared<CaptureWriter>(dir);
     Capture::StreamConfiguration configuration;
@@ -55,6 +66,15 @@ QCoro::Task<int> record(QString dir, int seconds) {
         writer->micFile.reset();
     });
     std::printf("system_frames=%lld mic_frames=%lld\n", systemFrames, micFrames);
+    if (live) {
+        const qint64 behind = std::max(systemFrames, micFrames) - live->position();
+        QElapsedTimer timer;
+        timer.start();
+        const std::shared_ptr<std::atomic<bool>> neverCancelled;
+        QCoro::Task<QString> mixing = mixdownWorkFiles(dir, neverCancelled, live);
+        co_await mixing;
+        std::printf("stop_s=%.2f behind_s=%.1f\n", double(timer.elapsed()) / 1000, double(behind) / 48000);
+    }
     co_return 0;
 }
 
@@ -97,8 +117,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     const QStringList args = application.arguments().mid(1);
     try {
-        if (args.size() == 3 && args[0] == QLatin1String("record")) {
-            return QCoro::waitFor(record(args[1], args[2].toInt()));
+        if ((args.size() == 3 || args.size() == 4) && args[0] == QLatin1String("record")) {
+            return QCoro::waitFor(record(args[1], args[2].toInt(), args.value(3) == QLatin1String("live")));
         }
         if (args.size() == 2 && args[0] == QLatin1String("header")) {
             return headerCost(args[1]);
@@ -107,6 +127,6 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: record DIR SECONDS | header DIR\n");
+    std::fprintf(stderr, "usage: record DIR SECONDS [live] | header DIR\n");
     return 2;
 }

@@ -102,6 +102,8 @@ av::Input FollowedCaf::openInput() {
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* raw = avformat_alloc_context();
     raw->pb = io_;
+    // Nothing seeks in it: an index of every packet would only grow with the recording.
+    raw->max_index_size = 64 * 1024;
     // Stream information comes from the header alone: reading ahead for it would wait on the edge.
     const int result = avformat_open_input(&raw, nullptr, av_find_input_format("caf"), nullptr);
     if (result < 0) {

@@ -18,7 +18,7 @@ constexpr qint64 kFrame = AacEncoder::kFrame;
 // The mix stays this far behind the durable audio, so that what the decoder and the resampler
 // read ahead is on disk already.
 constexpr qint64 kMargin = 2 * kFrame;
-constexpr auto kPollInterval = std::chrono::milliseconds(500);
+constexpr auto kPollInterval = std::chrono::seconds(1);
 // A source alone this long is mixed alone: the other one may never come.
 constexpr auto kLoneSourceWait = std::chrono::seconds(30);
 

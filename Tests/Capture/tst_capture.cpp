@@ -85,7 +85,7 @@ private slots:
         // One player into a sink that feeds both: the server delivers the click to both at once.
         QVERIFY(played("both", clickWav));
         // The mix made while recording has come up to the last seconds.
-        Media::LiveExport* live = RecorderTestAccess::liveExport(recorder);
+        const std::shared_ptr<Media::LiveExport> live = RecorderTestAccess::liveExport(recorder);
         QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 4 * kRate, 10000);
 
         const QString dir = finishRecording(recorder);
@@ -207,8 +207,13 @@ private slots:
         QVERIFY(system.frames() > kRate);
         QVERIFY(TestSupport::toneLevel(system.left, onset(system.left, 0, 0.1f),
                                        onset(system.left, 0, 0.1f) + kRate / 2, 440) > 0.1);
-        // Offered again, and sent with the time it was recorded.
+        // Offered again, and sent with the time it was recorded, its mix finished from the work done
+        // while it was recorded.
         QCOMPARE(recorder.savedCount(), 1);
+        const std::shared_ptr<Media::LiveExport> live = RecorderTestAccess::liveExport(recorder);
+        QVERIFY(live);
+        const qint64 length =
+            std::max(system.frames(), TestSupport::decode(QDir(dir).filePath("mic.caf")).frames());
         TestSupport::Receiver receiver(tmp_.filePath("received"), QStringLiteral("vl_key"));
         QCoro::waitFor(recorder.sendSaved(receiver.address(), QStringLiteral("vl_key")));
         QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
@@ -216,6 +221,7 @@ private slots:
         QCOMPARE(receiver.received().front()["name"].toString(),
                  QStringLiteral("Запись ") + fileStamp().string(*RecorderTestAccess::startedAt(recorder)) +
                      ".m4a");
+        QCOMPARE(live->position(), length);
         QVERIFY(!QFileInfo::exists(dir));
         // With no server to reach, a start fails and says so.
         QCoro::waitFor(recorder.start());

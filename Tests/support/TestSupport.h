@@ -23,7 +23,7 @@ struct RecorderTestAccess {
     static void tick(Recorder& r) { r.tick(); }
     static void setUploadIdleTimeout(Recorder& r, int seconds) { r.uploadIdleTimeoutSeconds_ = seconds; }
     static QCoro::Task<QString> mixdown(Recorder& r, const QString& dir) { return r.mixdown(dir); }
-    static Media::LiveExport* liveExport(Recorder& r) { return r.liveExport_.get(); }
+    static std::shared_ptr<Media::LiveExport> liveExport(Recorder& r) { return r.liveExport_; }
 };
 
 namespace TestSupport {
