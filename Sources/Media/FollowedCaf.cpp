@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -78,12 +79,18 @@ FollowedCaf::~FollowedCaf() {
 }
 
 qint64 FollowedCaf::durableBytes() {
-    uint8_t field[8];
-    if (::pread(fd_, field, sizeof field, sizeField_) != qint64(sizeof field)) {
-        return 0;
+    // The writer rewrites the header while this reads it: a length is taken only when two reads
+    // agree, never beyond what the file holds, and never smaller than one taken before.
+    uint8_t first[8];
+    uint8_t second[8];
+    struct stat status {};
+    if (::pread(fd_, first, sizeof first, sizeField_) == qint64(sizeof first) &&
+        ::pread(fd_, second, sizeof second, sizeField_) == qint64(sizeof second) &&
+        std::memcmp(first, second, sizeof first) == 0 && ::fstat(fd_, &status) == 0) {
+        const qint64 counted = std::min(bigEndian64(first) - 4, qint64(status.st_size) - dataStart_);
+        durable_ = std::max(durable_, counted / bytesPerFrame_ * bytesPerFrame_);
     }
-    const qint64 size = bigEndian64(field) - 4;
-    return size > 0 ? size / bytesPerFrame_ * bytesPerFrame_ : 0;
+    return durable_;
 }
 
 qint64 FollowedCaf::durableFrames() {
@@ -152,8 +159,11 @@ int FollowedCaf::read(uint8_t* buffer, int size) {
     }
     const qint64 count = std::min<qint64>(size, end - position_);
     const ssize_t done = ::pread(fd_, buffer, std::size_t(count), position_);
-    if (done <= 0) {
-        return done == 0 ? AVERROR_EOF : AVERROR(errno);
+    if (done < 0) {
+        return AVERROR(errno);
+    }
+    if (done == 0) {
+        return AVERROR_EOF; // the file was cut short after the header counted it
     }
     // The data chunk's length shows as unknown (all ones), which tells the demuxer to read to the end.
     for (qint64 byte = std::max(position_, sizeField_); byte < std::min(position_ + done, sizeField_ + 8);

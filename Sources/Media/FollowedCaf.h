@@ -49,6 +49,7 @@ private:
     qint64 dataStart_ = 0;
     qint64 bytesPerFrame_ = 0;
     double sampleRate_ = 0;
+    qint64 durable_ = 0; // bytes of audio known to be whole
     qint64 position_ = 0;
     AVIOContext* io_ = nullptr;
 };
