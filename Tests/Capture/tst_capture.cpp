@@ -17,19 +17,18 @@ namespace {
 constexpr int kRate = 48000;
 
 // Plays a generated WAV into a sink with paplay; returns the player.
-std::unique_ptr<QProcess> play(const QString& sink, const QString& wav) {
+std::unique_ptr<QProcess> play(const QString& sink, const QString& sound) {
     auto player = std::make_unique<QProcess>();
-    player->start(QStringLiteral("paplay"), {QStringLiteral("--device=") + sink, wav});
+    player->start(QStringLiteral("paplay"), {QStringLiteral("--device=") + sink, sound});
     player->waitForStarted(5000);
     return player;
 }
 
-QString makeWav(const QString& dir, const QString& name, double seconds, const TestSupport::Signal& signal) {
-    const QString caf = QDir(dir).filePath(name + QStringLiteral(".caf"));
-    const QString wav = QDir(dir).filePath(name + QStringLiteral(".wav"));
-    TestSupport::writeCaf(caf, seconds, signal);
-    TestSupport::run(QStringLiteral("sox"), {caf, QStringLiteral("-b"), QStringLiteral("16"), wav});
-    return wav;
+// A sound file for paplay (it plays CAF through libsndfile).
+QString makeSound(const QString& dir, const QString& name, double seconds, const TestSupport::Signal& signal) {
+    const QString path = QDir(dir).filePath(name + QStringLiteral(".caf"));
+    TestSupport::writeCaf(path, seconds, signal);
+    return path;
 }
 
 // The first frame whose level passes a threshold, after `from`.
@@ -42,8 +41,8 @@ qint64 onset(const std::vector<float>& samples, qint64 from = 0, float threshold
     return -1;
 }
 
-bool played(const QString& sink, const QString& wav) {
-    return play(sink, wav)->waitForFinished(10000);
+bool played(const QString& sink, const QString& sound) {
+    return play(sink, sound)->waitForFinished(10000);
 }
 
 // Stops the capture and closes both work files, as stop-and-send does; returns the work directory.
@@ -68,11 +67,11 @@ private slots:
     void init() { tmp_.reset(); }
 
     void recordsBothSourcesInSync() {
-        const QString tone = makeWav(tmp_.path(), "tone", 3.0, TestSupport::tone(440, 0.2));
-        const QString voice = makeWav(tmp_.path(), "voice", 3.0, TestSupport::tone(1000, 0.2));
+        const QString tone = makeSound(tmp_.path(), "tone", 3.0, TestSupport::tone(440, 0.2));
+        const QString voice = makeSound(tmp_.path(), "voice", 3.0, TestSupport::tone(1000, 0.2));
         // Silence, then a click at 1.5 s, played into both at once.
         const auto click = [](qint64 frame, int) { return frame >= 72000 && frame < 72048 ? 0.9f : 0.0f; };
-        const QString clickWav = makeWav(tmp_.path(), "click", 2.0, click);
+        const QString clickSound = makeSound(tmp_.path(), "click", 2.0, click);
 
         Recorder recorder;
         QCoro::waitFor(recorder.start());
@@ -83,7 +82,7 @@ private slots:
         auto b = play("micsink", voice);
         QVERIFY(a->waitForFinished(10000) && b->waitForFinished(10000));
         // One player into a sink that feeds both: the server delivers the click to both at once.
-        QVERIFY(played("both", clickWav));
+        QVERIFY(played("both", clickSound));
         // The mix made while recording has come up to the last seconds.
         const std::shared_ptr<Media::LiveExport> live = RecorderTestAccess::liveExport(recorder);
         QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 4 * kRate, 10000);
@@ -127,8 +126,8 @@ private slots:
     }
 
     void followsANewDefaultSinkWithoutAGap() {
-        const QString low = makeWav(tmp_.path(), "low", 1.5, TestSupport::tone(300, 0.2));
-        const QString high = makeWav(tmp_.path(), "high", 1.5, TestSupport::tone(2000, 0.2));
+        const QString low = makeSound(tmp_.path(), "low", 1.5, TestSupport::tone(300, 0.2));
+        const QString high = makeSound(tmp_.path(), "high", 1.5, TestSupport::tone(2000, 0.2));
         Recorder recorder;
         QCoro::waitFor(recorder.start());
         QVERIFY(recorder.isRecording());
@@ -184,7 +183,7 @@ private slots:
 
     // Last: it ends the audio server.
     void serverGoneInterruptsTheRecording() {
-        const QString tone = makeWav(tmp_.path(), "tone2", 1.0, TestSupport::tone(440, 0.2));
+        const QString tone = makeSound(tmp_.path(), "tone2", 1.0, TestSupport::tone(440, 0.2));
         Recorder recorder;
         QCoro::waitFor(recorder.start());
         QVERIFY(recorder.isRecording());

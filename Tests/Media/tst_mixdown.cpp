@@ -1,4 +1,3 @@
-#include "AudioFile.h"
 #include "ExportSession.h"
 #include "LiveExport.h"
 #include "Mixdown.h"
@@ -11,7 +10,6 @@
 #include <cmath>
 
 using TestSupport::decode;
-using TestSupport::rms;
 using TestSupport::tone;
 using TestSupport::toneLevel;
 
@@ -19,38 +17,6 @@ namespace {
 
 constexpr int kRate = 48000;
 const QString kEmpty = QStringLiteral("Запись пустая — ничего не прозвучало");
-
-// A work file written a block at a time, as the capture writer does.
-struct GrowingFile {
-    GrowingFile(const QString& path, TestSupport::Signal signal, int rate)
-        : format{double(rate), 2, Media::PcmFormat::SampleType::Float32, true},
-          file(std::make_unique<Media::AudioFile>(path, format)), signal(std::move(signal)) {}
-    void append(double seconds) {
-        std::vector<float> block;
-        const qint64 end = written + qint64(seconds * format.sampleRate);
-        for (; written < end; ++written) {
-            block.push_back(signal(written, 0));
-            block.push_back(signal(written, 1));
-        }
-        file->write(format, {block.data()}, qint64(block.size() / 2));
-    }
-    Media::PcmFormat format;
-    std::unique_ptr<Media::AudioFile> file;
-    TestSupport::Signal signal;
-    qint64 written = 0;
-};
-
-// The largest difference between two decodings, or infinity when their lengths differ.
-float difference(const TestSupport::Pcm& a, const TestSupport::Pcm& b) {
-    if (a.frames() != b.frames()) {
-        return std::numeric_limits<float>::infinity();
-    }
-    float largest = 0;
-    for (std::size_t i = 0; i < a.left.size(); ++i) {
-        largest = std::max({largest, std::fabs(a.left[i] - b.left[i]), std::fabs(a.right[i] - b.right[i])});
-    }
-    return largest;
-}
 
 } // namespace
 
@@ -60,6 +26,13 @@ class MixdownTest : public QObject {
     std::unique_ptr<QTemporaryDir> dir_;
     QString path(const char* name) const { return QDir(dir_->path()).filePath(QString::fromUtf8(name)); }
     TestSupport::Settled<QString> mix() { return TestSupport::settle(mixdownWorkFiles(dir_->path())); }
+    Media::Composition systemFrom0(qint64 frames) const {
+        Media::Composition composition;
+        composition.addMutableAudioTrack()->insertTimeRange({Media::MediaTime::zero(), {frames, kRate, true}},
+                                                            Media::Asset(path("system.caf")).audioTracks().front(),
+                                                            Media::MediaTime::zero());
+        return composition;
+    }
 
 private slots:
     void init() {
@@ -87,21 +60,7 @@ private slots:
         QVERIFY(std::abs(toneLevel(out.left, kRate / 4, kRate, 1000) - 0.05) < 0.01);
         // Only the system tone after the microphone has ended.
         QVERIFY(toneLevel(out.left, 2 * kRate, 5 * kRate / 2, 1000) < 0.005);
-        QVERIFY(std::abs(rms(out.left, 2 * kRate, 5 * kRate / 2) - 0.3 / std::sqrt(2.0)) < 0.03);
-    }
-
-    void oneSourceAlone_data() {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("system only") << "system.caf";
-        QTest::newRow("microphone only") << "mic.caf";
-    }
-    void oneSourceAlone() {
-        QFETCH(QString, name);
-        TestSupport::writeCaf(QDir(dir_->path()).filePath(name), 1.0, tone(660, 0.25));
-        const auto result = mix();
-        QVERIFY(result.value);
-        const TestSupport::Pcm out = decode(*result.value);
-        QVERIFY(std::abs(toneLevel(out.right, kRate / 4, 3 * kRate / 4, 660) - 0.25) < 0.03);
+        QVERIFY(std::abs(toneLevel(out.left, 2 * kRate, 5 * kRate / 2, 440) - 0.3) < 0.03);
     }
 
     void onlySourcesLongerThanAFifthOfASecondCount() {
@@ -150,22 +109,6 @@ private slots:
         QVERIFY(!QFile::exists(path("velmor.m4a")) && !QFile::exists(path("velmor.m4a.part")));
     }
 
-    void onlyTheFirstAudioTrackOfAFileIsUsed() {
-        // Two audio streams in one file (Matroska content under the work file's name).
-        const QStringList arguments =
-            QStringLiteral("-nostdin -loglevel error -y -f lavfi -i sine=frequency=440:duration=1 "
-                           "-f lavfi -i sine=frequency=1500:duration=1 -map 0 -map 1 "
-                           "-c:a pcm_f32le -f matroska")
-                .split(' ');
-        const int code = TestSupport::run(QStringLiteral("ffmpeg"), arguments + QStringList{path("system.caf")});
-        QCOMPARE(code, 0);
-        const auto result = mix();
-        QVERIFY2(result.value, qPrintable(result.error.value_or("")));
-        const TestSupport::Pcm out = decode(*result.value);
-        QVERIFY(toneLevel(out.left, kRate / 4, 3 * kRate / 4, 440) > 0.05);
-        QVERIFY(toneLevel(out.left, kRate / 4, 3 * kRate / 4, 1500) < 0.005);
-    }
-
     void differentRatesAndChannelCountsAreConverted() {
         TestSupport::writeCaf(path("system.caf"), 2.0, tone(500, 0.2, 44100), 44100, 2);
         TestSupport::writeCaf(path("mic.caf"), 2.0, tone(1200, 0.2), 48000, 1);
@@ -198,11 +141,7 @@ private slots:
         // decode like a single one: same length, and around the cut no further from the tone.
         constexpr qint64 kSeconds = 48;
         TestSupport::writeCaf(path("system.caf"), double(kSeconds), tone(997, 0.3));
-        Media::Composition composition;
-        const Media::AssetTrack track = Media::Asset(path("system.caf")).audioTracks().front();
-        composition.addMutableAudioTrack()->insertTimeRange(
-            {Media::MediaTime::zero(), Media::MediaTime{kSeconds * kRate, kRate, true}}, track,
-            Media::MediaTime::zero());
+        const Media::Composition composition = systemFrom0(kSeconds * kRate);
         auto single = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
         single->options().segments = 1;
         single->exportBlocking(path("single.m4a"));
@@ -244,9 +183,9 @@ private slots:
         QFETCH(bool, isFinishedLive);
         auto live = std::make_shared<Media::LiveExport>(QStringList{path("system.caf"), path("mic.caf")},
                                                         path("velmor.m4a.part"));
-        GrowingFile system(path("system.caf"), tone(440, 0.3, 44100), 44100);
+        TestSupport::CafWriter system(path("system.caf"), tone(440, 0.3, 44100), 44100);
         system.append(micStart);
-        GrowingFile mic(path("mic.caf"), tone(1000, 0.2), kRate);
+        TestSupport::CafWriter mic(path("mic.caf"), tone(1000, 0.2));
         double micLeft = micSeconds;
         for (double second = micStart; second < 12.0; second += 0.5) {
             system.append(0.5);
@@ -260,8 +199,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 9 * kRate, 30000);
         }
         system.append(0.4);
-        system.file.reset();
-        mic.file.reset();
+        system.close();
+        mic.close();
 
         QTemporaryDir reference;
         for (const char* name : {"system.caf", "mic.caf"}) {
@@ -270,9 +209,9 @@ private slots:
         const auto result = TestSupport::settle(mixdownWorkFiles(dir_->path(), nullptr, live));
         QVERIFY2(result.value, qPrintable(result.error.value_or("")));
         QCOMPARE(live->position() == qint64(12.4 * kRate), isFinishedLive);
-        const auto expected = TestSupport::settle(mixdownWorkFiles(reference.path()));
         const TestSupport::Pcm out = decode(*result.value);
-        QCOMPARE(difference(out, decode(*expected.value)), 0.0f);
+        const TestSupport::Pcm expected = decode(*TestSupport::settle(mixdownWorkFiles(reference.path())).value);
+        QVERIFY(out.left == expected.left && out.right == expected.right);
         QVERIFY(std::abs(out.frames() - qint64(12.4 * kRate)) <= 1024);
         QVERIFY(std::abs(toneLevel(out.left, kRate, 2 * kRate, 440) - 0.3) < 0.03);
         QVERIFY(std::abs(toneLevel(out.left, 5 * kRate, 6 * kRate, 1000) - (micSeconds > 1 ? 0.2 : 0.0)) < 0.02);
@@ -295,7 +234,8 @@ private slots:
         for (const auto& live : {behind, failed}) {
             const auto result = TestSupport::settle(mixdownWorkFiles(dir_->path(), nullptr, live));
             QVERIFY2(result.value, qPrintable(result.error.value_or("")));
-            QCOMPARE(difference(decode(*result.value), expected), 0.0f);
+            const TestSupport::Pcm out = decode(*result.value);
+            QVERIFY(out.left == expected.left && out.right == expected.right);
             QVERIFY(live->position() < 6 * kRate);
             QVERIFY(QFile::remove(*result.value));
         }
@@ -303,11 +243,8 @@ private slots:
 
     void cancelledExportFailsAndLeavesNoFile() {
         TestSupport::writeCaf(path("system.caf"), 5.0, tone(440, 0.3));
-        Media::Composition composition;
-        composition.addMutableAudioTrack()->insertTimeRange(
-            {Media::MediaTime::zero(), Media::MediaTime{5 * kRate, kRate, true}},
-            Media::Asset(path("system.caf")).audioTracks().front(), Media::MediaTime::zero());
-        auto session = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
+        auto session =
+            Media::ExportSession::create(systemFrom0(5 * kRate), Media::ExportSession::Preset::AppleM4A);
         session->cancel();
         const auto result = TestSupport::settle([&]() -> QCoro::Task<bool> {
             co_await session->exportTo(path("out.m4a"), Media::ExportSession::FileType::AppleM4A);

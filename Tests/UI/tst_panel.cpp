@@ -146,23 +146,6 @@ private slots:
         QTRY_VERIFY(!recorder_->isBusy());
     }
 
-    void theTitleFieldWritesThrough() {
-        QLineEdit* title = field("Название встречи");
-        title->setFocus();
-        typeText(title, QStringLiteral("Планёрка"));
-        QCOMPARE(recorder_->title(), QStringLiteral("Планёрка"));
-        // Starting keeps the typed title in view (read-only while recording).
-        Preferences::Settings().setApiKey(QStringLiteral("k"));
-        pressReturn();
-        QTRY_VERIFY(recorder_->isRecording());
-        settle();
-        QCOMPARE(title->text(), QStringLiteral("Планёрка"));
-        QVERIFY(!title->isEnabled());
-        recorder_->title = QString();
-        settle();
-        QCOMPARE(title->text(), QString());
-    }
-
     void theTrayIconIsSentAgainOnlyWhenItsFormChanges() {
         auto recorder = std::make_shared<Recorder>(service_);
         VelmorApp app(recorder);

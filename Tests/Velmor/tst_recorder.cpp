@@ -25,18 +25,11 @@ private slots:
         QCOMPARE(recorder.elapsedText(), QStringLiteral("02:05"));
     }
 
-    void elapsedTextFormatting_data() {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("59.99 s") << 59.99 << "00:59";
-        QTest::newRow("3725 s") << 3725.0 << "62:05";
-        QTest::newRow("6000 s") << 6000.0 << "100:00";
-        QTest::newRow("clock set back") << -65.0 << "00:00";
-    }
     void elapsedTextFormatting() {
-        QFETCH(double, seconds);
-        QFETCH(QString, text);
-        QCOMPARE(Recorder::formatElapsed(seconds), text);
+        QCOMPARE(Recorder::formatElapsed(59.99), QStringLiteral("00:59"));
+        QCOMPARE(Recorder::formatElapsed(3725), QStringLiteral("62:05")); // minutes go on past 59
+        QCOMPARE(Recorder::formatElapsed(6000), QStringLiteral("100:00"));
+        QCOMPARE(Recorder::formatElapsed(-65), QStringLiteral("00:00")); // a clock set back
     }
 };
 
@@ -55,16 +48,6 @@ private slots:
         QCOMPARE(dateOnly().string(night), QStringLiteral("2026-02-28"));
         QCOMPARE(fileStamp().string(night), QStringLiteral("2026-03-01 00-30"));
         QCOMPARE(humanStamp().string(night), QStringLiteral("1 марта, 00:30"));
-    }
-
-    void allTwelveGenitiveMonths() {
-        const QStringList months{"января", "февраля", "марта",    "апреля",  "мая",    "июня",
-                                 "июля",   "августа", "сентября", "октября", "ноября", "декабря"};
-        for (int month = 1; month <= 12; ++month) {
-            const QDateTime day(QDate(2026, month, 5), QTime(9, 5), QTimeZone("Europe/Moscow"));
-            QCOMPARE(humanStamp().string(day),
-                     QStringLiteral("5 ") + months[month - 1] + QStringLiteral(", 09:05"));
-        }
     }
 };
 

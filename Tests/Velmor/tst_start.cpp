@@ -97,28 +97,6 @@ private slots:
         QVERIFY(QDir(dir).isEmpty());
     }
 
-    void interruptionEndsTheRecordingFromAnotherThread() {
-        auto service = std::make_shared<FakeCaptureService>();
-        Recorder recorder(service);
-        QCoro::waitFor(recorder.start());
-        std::thread serviceThread([&] {
-            service->lastDelegate->streamDidStopWithError(
-                *RecorderTestAccess::stream(recorder),
-                std::make_exception_ptr(Capture::CaptureError(Capture::CaptureError::Kind::ConnectionTerminated)));
-        });
-        serviceThread.join();
-        QTRY_VERIFY(!recorder.isRecording());
-        const QString interrupted =
-            QStringLiteral("Запись прервана: Соединение с аудиосервером прервано. Файл сохранён в ") +
-            *RecorderTestAccess::workDir(recorder);
-        QCOMPARE(recorder.status(), interrupted);
-        QVERIFY(!recorder.isBusy() && !RecorderTestAccess::timer(recorder)->isActive());
-        // Not sent: stop-and-send turns an interrupted recording away.
-        QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
-        QCOMPARE(recorder.status(), interrupted);
-        QCOMPARE(service->stopsCalled, 0);
-    }
-
     void aSendWithoutANotificationServiceEndsNormally() {
         auto service = std::make_shared<FakeCaptureService>();
         Recorder recorder(service);

@@ -5,10 +5,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sndfile.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -20,16 +16,6 @@ Capture::SampleBuffer constant(float value, qint64 frames, Capture::AudioFormat 
                                                     qsizetype(samples.size() * sizeof(float))));
 }
 
-qint64 framesIn(const QString& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!file) {
-        return -1;
-    }
-    sf_close(file);
-    return info.frames;
-}
-
 } // namespace
 
 class CaptureWriterTest : public QObject {
@@ -39,22 +25,6 @@ class CaptureWriterTest : public QObject {
     std::unique_ptr<Capture::Stream> stream_ = service_.makeStream({}, {}, nullptr);
 
 private slots:
-    void eachSourceGoesToItsOwnFile() {
-        QTemporaryDir dir;
-        CaptureWriter writer(dir.path());
-        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
-        writer.stream(*stream_, constant(0.25f, 960), Capture::OutputType::Microphone);
-        writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
-        writer.stream(*stream_, constant(0.9f, 480), Capture::OutputType::Screen);
-        writer.systemFile.reset();
-        writer.micFile.reset();
-        QCOMPARE(framesIn(dir.filePath("system.caf")), 960);
-        QCOMPARE(framesIn(dir.filePath("mic.caf")), 960);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
-        const TestSupport::Pcm mic = TestSupport::decode(dir.filePath("mic.caf"));
-        QCOMPARE(mic.left.front(), 0.25f);
-    }
-
     void aWorkDirectoryGoneEndsTheRecording() {
         QTemporaryDir root;
         QStringList reasons;
@@ -87,33 +57,6 @@ private slots:
         }
         QCOMPARE(reasons, (QStringList{gone, gone}));
         QVERIFY(!writer.systemFile && !writer.micFile);
-    }
-
-    void fileCutOffByAKillStillHoldsItsAudio() {
-        // A child process writes for two seconds and is killed mid-recording.
-        QTemporaryDir dir;
-        const QString path = dir.filePath("system.caf");
-        const pid_t child = fork();
-        if (child == 0) {
-            CaptureWriter writer(dir.path());
-            for (int i = 0; i < 1000; ++i) {
-                writer.stream(*stream_, constant(0.5f, 2400), Capture::OutputType::Audio);
-                if (i == 40) {
-                    QFile(dir.filePath("written")).open(QIODevice::WriteOnly);
-                }
-                QThread::msleep(i >= 40 ? 1000 : 0);
-            }
-            _exit(0);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("written")), 10000);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        // At most the last second is lost.
-        const qint64 written = 41 * 2400;
-        QVERIFY2(framesIn(path) >= written - 48000, qPrintable(QString::number(framesIn(path))));
-        const TestSupport::Pcm pcm = TestSupport::decode(path);
-        QVERIFY(pcm.frames() >= written - 48000);
-        QCOMPARE(pcm.left[std::size_t(written - 48000 - 1)], 0.5f);
     }
 };
 

@@ -14,7 +14,6 @@ struct FakeCaptureService : Capture::CaptureService {
     int streamsMade = 0;
     int stopsCalled = 0;
     QList<Capture::OutputType> outputsAdded;
-    std::shared_ptr<Capture::StreamDelegate> lastDelegate;
     std::shared_ptr<Capture::StreamOutput> lastOutput;
     Dispatch::SerialQueue* lastQueue = nullptr;
 
@@ -66,9 +65,8 @@ struct FakeCaptureService : Capture::CaptureService {
     };
 
     std::unique_ptr<Capture::Stream> makeStream(const Capture::ContentFilter&, const Capture::StreamConfiguration&,
-                                                std::shared_ptr<Capture::StreamDelegate> delegate) override {
+                                                std::shared_ptr<Capture::StreamDelegate>) override {
         ++streamsMade;
-        lastDelegate = std::move(delegate);
         return std::make_unique<Stream>(*this);
     }
 };

@@ -19,21 +19,29 @@ namespace {
 const Http::CurlSession curl;
 } // namespace
 
-void writeCaf(const QString& path, double seconds, const Signal& signal, int rate, int channels) {
-    Media::PcmFormat format{double(rate), channels, Media::PcmFormat::SampleType::Float32, true};
-    Media::AudioFile file(path, format);
-    const qint64 total = qint64(std::llround(seconds * rate));
+CafWriter::CafWriter(const QString& path, Signal signal, int rate, int channels)
+    : format_{double(rate), channels, Media::PcmFormat::SampleType::Float32, true},
+      file_(std::make_unique<Media::AudioFile>(path, format_)), signal_(std::move(signal)) {}
+
+CafWriter::~CafWriter() = default;
+
+void CafWriter::append(double seconds) {
+    const qint64 end = written_ + qint64(std::llround(seconds * format_.sampleRate));
     std::vector<float> block;
-    for (qint64 start = 0; start < total; start += 4096) {
-        const qint64 count = std::min<qint64>(4096, total - start);
-        block.resize(std::size_t(count * channels));
+    for (; written_ < end; written_ += qint64(block.size()) / format_.channelCount) {
+        const qint64 count = std::min<qint64>(4096, end - written_);
+        block.resize(std::size_t(count * format_.channelCount));
         for (qint64 i = 0; i < count; ++i) {
-            for (int c = 0; c < channels; ++c) {
-                block[std::size_t(i * channels + c)] = signal(start + i, c);
+            for (int c = 0; c < format_.channelCount; ++c) {
+                block[std::size_t(i * format_.channelCount + c)] = signal_(written_ + i, c);
             }
         }
-        file.write(format, {block.data()}, count);
+        file_->write(format_, {block.data()}, count);
     }
+}
+
+void writeCaf(const QString& path, double seconds, const Signal& signal, int rate, int channels) {
+    CafWriter(path, signal, rate, channels).append(seconds);
 }
 
 Signal tone(double frequency, double amplitude, int rate) {
@@ -57,18 +65,6 @@ Pcm decode(const QString& path) {
         pcm.right.insert(pcm.right.end(), right.begin(), right.begin() + count);
     }
     return pcm;
-}
-
-double rms(const std::vector<float>& samples, qint64 from, qint64 to) {
-    to = std::min<qint64>(to, qint64(samples.size()));
-    if (to <= from) {
-        return 0;
-    }
-    double sum = 0;
-    for (qint64 i = from; i < to; ++i) {
-        sum += double(samples[std::size_t(i)]) * samples[std::size_t(i)];
-    }
-    return std::sqrt(sum / double(to - from));
 }
 
 double toneLevel(const std::vector<float>& samples, qint64 from, qint64 to, double frequency, int rate) {

@@ -2,6 +2,7 @@
 // audio files, decoding and simple signal measures.
 #pragma once
 
+#include "AudioFile.h"
 #include "LiveExport.h"
 #include "Recorder.h"
 
@@ -15,13 +16,10 @@
 
 struct RecorderTestAccess {
     static Capture::Stream* stream(Recorder& r) { return r.stream.get(); }
-    static CaptureWriter* writer(Recorder& r) { return r.writer.get(); }
     static std::optional<QString> workDir(Recorder& r) { return r.workDir; }
     static std::optional<QDateTime>& startedAt(Recorder& r) { return r.startedAt; }
-    static QTimer* timer(Recorder& r) { return r.timer.get(); }
     static Dispatch::SerialQueue& queue(Recorder& r) { return r.queue; }
     static void tick(Recorder& r) { r.tick(); }
-    static void setUploadIdleTimeout(Recorder& r, int seconds) { r.uploadIdleTimeoutSeconds_ = seconds; }
     static QCoro::Task<QString> mixdown(Recorder& r, const QString& dir) { return r.mixdown(dir); }
     static std::shared_ptr<Media::LiveExport> liveExport(Recorder& r) { return r.liveExport_; }
 };
@@ -30,7 +28,20 @@ namespace TestSupport {
 
 using Signal = std::function<float(qint64 frame, int channel)>;
 
-// Writes a CAF of float32 samples with libsndfile.
+// A CAF of float32 samples, written a block at a time as the capture writer does.
+class CafWriter {
+public:
+    CafWriter(const QString& path, Signal signal, int rate = 48000, int channels = 2);
+    ~CafWriter();
+    void append(double seconds);
+    void close() { file_.reset(); }
+
+private:
+    Media::PcmFormat format_;
+    std::unique_ptr<Media::AudioFile> file_;
+    Signal signal_;
+    qint64 written_ = 0;
+};
 void writeCaf(const QString& path, double seconds, const Signal& signal, int rate = 48000, int channels = 2);
 Signal tone(double frequency, double amplitude, int rate = 48000);
 
@@ -42,7 +53,6 @@ struct Pcm {
 // Decodes any audio file to 48 kHz float stereo (FFmpeg).
 Pcm decode(const QString& path);
 
-double rms(const std::vector<float>& samples, qint64 from, qint64 to);
 // The level of one frequency in a stretch (Goertzel), as an amplitude.
 double toneLevel(const std::vector<float>& samples, qint64 from, qint64 to, double frequency, int rate = 48000);
 
