@@ -95,8 +95,10 @@ void PulseStream::connectTap(Tap& tap, const QString& device) {
     attributes.maxlength = uint32_t(-1);
     attributes.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &spec));
     // Not moved by the server: when the device goes away the stream fails and we follow the new
-    // default ourselves, keeping the timeline.
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    // default ourselves, keeping the timeline. Timing updates make the latency known when the
+    // first data is placed on the timeline; without them the guess was off by up to a fragment.
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                                         PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
     const QByteArray deviceName = device.toUtf8();
     if (pa_stream_connect_record(tap.stream, deviceName.constData(), &attributes, flags) < 0) {
         const int error = pa_context_errno(connection_->context());

@@ -56,6 +56,10 @@ void setDefaultSink(const QString& sink) {
     TestSupport::run(QStringLiteral("pactl"), {"set-default-sink", sink});
 }
 
+void setDefaultSource(const QString& source) {
+    TestSupport::run(QStringLiteral("pactl"), {"set-default-source", source});
+}
+
 } // namespace
 
 class CaptureTest : public QObject {
@@ -66,12 +70,9 @@ class CaptureTest : public QObject {
 private slots:
     void init() { tmp_.reset(); }
 
-    void recordsBothSourcesInSync() {
+    void recordsEachSourceToItsOwnFile() {
         const QString tone = makeSound(tmp_.path(), "tone", 3.0, TestSupport::tone(440, 0.2));
         const QString voice = makeSound(tmp_.path(), "voice", 3.0, TestSupport::tone(1000, 0.2));
-        // Silence, then a click at 1.5 s, played into both at once.
-        const auto click = [](qint64 frame, int) { return frame >= 72000 && frame < 72048 ? 0.9f : 0.0f; };
-        const QString clickSound = makeSound(tmp_.path(), "click", 2.0, click);
 
         Recorder recorder;
         QCoro::waitFor(recorder.start());
@@ -81,16 +82,14 @@ private slots:
         auto a = play("speakers", tone);
         auto b = play("micsink", voice);
         QVERIFY(a->waitForFinished(10000) && b->waitForFinished(10000));
-        // One player into a sink that feeds both: the server delivers the click to both at once.
-        QVERIFY(played("both", clickSound));
         // The mix made while recording has come up to the last seconds.
         const std::shared_ptr<Media::LiveExport> live = RecorderTestAccess::liveExport(recorder);
-        QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 4 * kRate, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 2 * kRate, 10000);
 
         const QString dir = finishRecording(recorder);
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
-        QVERIFY2(system.frames() > 4.5 * kRate, qPrintable(QString::number(system.frames())));
+        QVERIFY2(system.frames() > 3 * kRate, qPrintable(QString::number(system.frames())));
         QVERIFY(std::abs(system.frames() - mic.frames()) < kRate / 5);
 
         // The system file holds the 440 Hz tone, the microphone file the 1 kHz one.
@@ -102,13 +101,6 @@ private slots:
         QVERIFY(TestSupport::toneLevel(system.left, from, from + kRate, 1000) < 0.02);
         QVERIFY(TestSupport::toneLevel(mic.left, voiceStart + kRate / 2, voiceStart + 3 * kRate / 2, 1000) > 0.1);
         QVERIFY(TestSupport::toneLevel(mic.left, voiceStart + kRate / 2, voiceStart + 3 * kRate / 2, 440) < 0.02);
-
-        // The click played into both at once lands within 20 ms in both files.
-        const qint64 clickSystem = onset(system.left, toneStart + 3 * kRate);
-        const qint64 clickMic = onset(mic.left, voiceStart + 3 * kRate);
-        QVERIFY(clickSystem > 0 && clickMic > 0);
-        QVERIFY2(std::abs(clickSystem - clickMic) <= kRate / 50,
-                 qPrintable(QStringLiteral("system %1, mic %2").arg(clickSystem).arg(clickMic)));
 
         // Stop only finishes it: the same file as a mixdown of the finished files from scratch.
         const QString copy = tmp_.filePath(QStringLiteral("copy"));
@@ -123,6 +115,31 @@ private slots:
         const TestSupport::Pcm expected = TestSupport::decode(*TestSupport::settle(mixdownWorkFiles(copy)).value);
         QVERIFY(out.left == expected.left && out.right == expected.right);
         QVERIFY(TestSupport::toneLevel(out.left, from, from + kRate, 440) > 0.1);
+    }
+
+    // "clickmic" is a microphone that hears the speakers: the server hands both streams the same
+    // samples, so a click lands at one moment in both files unless the capture misaligns them.
+    // Measured on an idle machine: within 0.1 ms on PulseAudio and 5 ms on PipeWire, whose latency
+    // reports are coarser; up to 11 ms with other tests running beside it.
+    void bothSourcesShareOneTimeline() {
+        const auto click = [](qint64 frame, int) { return (frame + 12000) % 24000 < 48 ? 0.9f : 0.0f; };
+        const QString clicks = makeSound(tmp_.path(), "clicks", 2.25, click);
+        setDefaultSource("clickmic");
+        Recorder recorder;
+        QCoro::waitFor(recorder.start());
+        QCoro::waitFor(TestSupport::pause(300)); // both streams run
+        QVERIFY(played("speakers", clicks));
+        const QString dir = finishRecording(recorder);
+        setDefaultSource("virtmic");
+        const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
+        const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
+        for (qint64 inSystem = onset(system.left), inMic = onset(mic.left), n = 0; n < 4; ++n) {
+            QVERIFY(inSystem > 0 && inMic > 0);
+            QVERIFY2(std::abs(inSystem - inMic) <= kRate / 50,
+                     qPrintable(QStringLiteral("click %1: system %2, mic %3").arg(n).arg(inSystem).arg(inMic)));
+            inSystem = onset(system.left, inSystem + kRate / 4);
+            inMic = onset(mic.left, inMic + kRate / 4);
+        }
     }
 
     void followsANewDefaultSinkWithoutAGap() {
@@ -173,9 +190,9 @@ private slots:
         stream->addStreamOutput(spy, Capture::OutputType::Microphone, queue);
         QCoro::waitFor(stream->startCapture());
         // A monitor is no microphone: nothing is recorded until a real one is the default again.
-        TestSupport::run(QStringLiteral("pactl"), {"set-default-source", "speakers.monitor"});
+        setDefaultSource("speakers.monitor");
         QCoro::waitFor(TestSupport::pause(1500));
-        TestSupport::run(QStringLiteral("pactl"), {"set-default-source", "virtmic"});
+        setDefaultSource("virtmic");
         QTRY_VERIFY_WITH_TIMEOUT(spy->frames >= 2 * kRate, 10000);
         QCoro::waitFor(stream->stopCapture());
         QVERIFY2(spy->largest <= kRate / 10, qPrintable(QString::number(spy->largest)));

@@ -4,6 +4,8 @@
 
 services_dir=""
 pulse_pid=""
+pipewire_pid=""
+wireplumber_pid=""
 dbus_pid=""
 notifier_pid=""
 
@@ -49,6 +51,35 @@ start_pulse() {
     sleep 0.5
 }
 
+# PipeWire as current desktops run it: pipewire, the WirePlumber session manager and
+# pipewire-pulse, which serves the PulseAudio protocol the app speaks. The same devices as above,
+# made through that protocol. Needs the session bus (WirePlumber).
+start_pipewire() {
+    export XDG_RUNTIME_DIR="$services_dir/pipewire"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+    unset PULSE_SOCKET PULSE_RUNTIME_PATH
+    HOME="$services_dir" pipewire >"$services_dir/pipewire.log" 2>&1 &
+    pipewire_pid=$!
+    wait_until 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { echo "pipewire did not start" >&2; return 1; }
+    HOME="$services_dir" wireplumber >"$services_dir/wireplumber.log" 2>&1 &
+    wireplumber_pid=$!
+    HOME="$services_dir" pipewire-pulse >"$services_dir/pipewire-pulse.log" 2>&1 &
+    pulse_pid=$!
+    export VELMOR_TEST_PULSE_PID=$pulse_pid
+    if ! wait_until 15 pactl info; then
+        echo "pipewire-pulse did not start:" >&2
+        cat "$services_dir"/pipewire*.log >&2 || true
+        return 1
+    fi
+    local line
+    while read -r line; do
+        # shellcheck disable=SC2086 # a module's arguments are separate words
+        pactl $line >/dev/null || { echo "pactl $line failed" >&2; return 1; }
+    done < <(grep -E '^(load-module|set-default)' "$(dirname "${BASH_SOURCE[0]}")/pulse.pa" | grep -v native-protocol)
+    sleep 0.5
+}
+
 start_dbus() {
     local address_file="$services_dir/dbus-address"
     dbus-daemon --session --nofork --nopidfile --print-address=3 --address="unix:path=$services_dir/bus" \
@@ -62,16 +93,23 @@ start_dbus() {
     wait_until 10 test -e "$VELMOR_NOTIFICATION_LOG.ready" || { echo "the notification receiver did not start" >&2; return 1; }
 }
 
+# The audio server is PulseAudio, or PipeWire when VELMOR_AUDIO_SERVER=pipewire.
 start_services() {
     services_dir=$(mktemp -d /tmp/velmor-services.XXXXXX)
     trap stop_services EXIT
-    start_pulse && start_dbus
+    if [ "${VELMOR_AUDIO_SERVER:-pulseaudio}" = pipewire ]; then
+        start_dbus && start_pipewire
+    else
+        start_pulse && start_dbus
+    fi
 }
 
 stop_services() {
     stop_pid "$notifier_pid"
     stop_pid "$dbus_pid"
     stop_pid "$pulse_pid"
+    stop_pid "$wireplumber_pid"
+    stop_pid "$pipewire_pid"
     [ -n "$services_dir" ] && rm -rf "$services_dir"
     services_dir=""
 }
