@@ -5,6 +5,8 @@
 //                         With "live", the app's background export follows the files, and the
 //                         mixdown that finishes it is timed after the stop.
 //   header DIR            the cost of keeping a CAF header up to date after every write
+//   clicks A CH B CH      where clicks start in channel CH of file A against file B: the mean
+//                         offset of B after A in milliseconds, over the clicks found in both
 #include "AudioFile.h"
 #include "CaptureWriter.h"
 #include "LiveExport.h"
@@ -17,8 +19,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 #include <sndfile.h>
+#include <stdexcept>
 
 namespace {
 
@@ -111,6 +115,45 @@ int headerCost(const QString& dir) {
     return 0;
 }
 
+// The first frame of each click (a jump past 0.3 after a quiet stretch) in one channel.
+std::vector<qint64> clickStarts(const QString& path, int channel, int& rate) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file || channel >= info.channels) {
+        throw std::runtime_error("cannot read " + path.toStdString());
+    }
+    rate = info.samplerate;
+    std::vector<float> frames(std::size_t(info.frames * info.channels));
+    sf_readf_float(file, frames.data(), info.frames);
+    sf_close(file);
+    std::vector<qint64> starts;
+    for (qint64 i = 0; i < info.frames; ++i) {
+        if (std::fabs(frames[std::size_t(i * info.channels + channel)]) > 0.3f &&
+            (starts.empty() || i - starts.back() > rate / 10)) {
+            starts.push_back(i);
+        }
+    }
+    return starts;
+}
+
+int clicks(const QString& a, int channelA, const QString& b, int channelB) {
+    int rateA = 0;
+    int rateB = 0;
+    const std::vector<qint64> inA = clickStarts(a, channelA, rateA);
+    const std::vector<qint64> inB = clickStarts(b, channelB, rateB);
+    const std::size_t count = std::min(inA.size(), inB.size());
+    if (count == 0 || inA.size() != inB.size()) {
+        std::fprintf(stderr, "clicks: %zu in A, %zu in B\n", inA.size(), inB.size());
+        return 1;
+    }
+    double sum = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        sum += double(inB[k]) / rateB - double(inA[k]) / rateA;
+    }
+    std::printf("%.3f\n", 1000 * sum / double(count));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -120,6 +163,9 @@ int main(int argc, char* argv[]) {
         if ((args.size() == 3 || args.size() == 4) && args[0] == QLatin1String("record")) {
             return QCoro::waitFor(record(args[1], args[2].toInt(), args.value(3) == QLatin1String("live")));
         }
+        if (args.size() == 5 && args[0] == QLatin1String("clicks")) {
+            return clicks(args[1], args[2].toInt(), args[3], args[4].toInt());
+        }
         if (args.size() == 2 && args[0] == QLatin1String("header")) {
             return headerCost(args[1]);
         }
@@ -127,6 +173,6 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: record DIR SECONDS [live] | header DIR\n");
+    std::fprintf(stderr, "usage: record DIR SECONDS [live] | header DIR | clicks A CH B CH\n");
     return 2;
 }
