@@ -64,4 +64,11 @@ QIcon symbolIcon(const QString& name, const QColor& color) {
     return icon;
 }
 
+QIcon trayIcon(const QString& symbol, const QString& themeName) {
+    if (QIcon::hasThemeIcon(themeName)) {
+        return QIcon::fromTheme(themeName);
+    }
+    return symbolIcon(symbol, QColor(0x8c, 0x8c, 0x8c));
+}
+
 } // namespace UI

@@ -12,6 +12,11 @@
 VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
     : recorder_(recorder ? std::move(recorder) : std::make_shared<Recorder>()),
       hasTray_(QSystemTrayIcon::isSystemTrayAvailable()) {
+    // Without an icon theme of its own (a bare X or Wayland session) the installed tray symbols
+    // are still found in the base theme.
+    if (QIcon::themeName().isEmpty()) {
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+    }
     auto* panel = new PanelView(recorder_.get());
     connect(panel, &PanelView::quitRequested, this, &VelmorApp::quitNow);
     window_ = std::make_unique<UI::PanelWindow>(panel, hasTray_);
@@ -78,7 +83,9 @@ void VelmorApp::refreshIcon() {
     // Only a new form is sent: a tray is told of every setIcon, and ticks come each second.
     if (symbolName() != shownSymbol_) {
         shownSymbol_ = symbolName();
-        trayIcon_.setIcon(UI::symbolIcon(shownSymbol_, QApplication::palette().color(QPalette::WindowText)));
+        trayIcon_.setIcon(UI::trayIcon(shownSymbol_, recorder_->isRecording()
+                                                         ? QStringLiteral(VELMOR_APP_ID "-recording-symbolic")
+                                                         : QStringLiteral(VELMOR_APP_ID "-idle-symbolic")));
     }
     const int saved = recorder_->savedCount();
     sendSavedAction_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));

@@ -7,6 +7,7 @@
 #include "VelmorApp.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -146,16 +147,27 @@ private slots:
         QTRY_VERIFY(!recorder_->isBusy());
     }
 
-    void theTrayIconIsSentAgainOnlyWhenItsFormChanges() {
+    void theTrayIconIsARecolourableSymbolSentAgainOnlyWhenItsFormChanges() {
+        // The symbols as installed: a tray gets their names and recolours them for its bar.
+        QTemporaryDir share;
+        QVERIFY(QDir().mkpath(share.filePath("hicolor/scalable/status")));
+        for (const QString state : {"idle", "recording"}) {
+            const QString name = QStringLiteral(VELMOR_APP_ID "-%1-symbolic.svg").arg(state);
+            QVERIFY(QFile::copy(VELMOR_SOURCE_DIR "/Resources/icons/" + name,
+                                share.filePath("hicolor/scalable/status/" + name)));
+        }
+        // (The base theme's index is the system's, as on a desktop.)
+        QIcon::setThemeSearchPaths({share.path(), QStringLiteral("/usr/share/icons")});
         auto recorder = std::make_shared<Recorder>(service_);
         VelmorApp app(recorder);
+        QCOMPARE(app.trayIcon().icon().name(), QStringLiteral(VELMOR_APP_ID "-idle-symbolic"));
         const qint64 idle = app.trayIcon().icon().cacheKey();
         recorder->elapsedText = QStringLiteral("00:01");
         settle();
         QCOMPARE(app.trayIcon().icon().cacheKey(), idle);
         recorder->isRecording = true;
         settle();
-        QVERIFY(app.trayIcon().icon().cacheKey() != idle);
+        QCOMPARE(app.trayIcon().icon().name(), QStringLiteral(VELMOR_APP_ID "-recording-symbolic"));
     }
 
     void withoutATrayTheWindowIsNeverHidden() {

@@ -48,6 +48,8 @@ wait_until 10 sh -c "xwininfo -root -tree | grep -q -i trayer" || { echo "the tr
 sleep 1
 
 export XDG_CONFIG_HOME="$services_dir/config" TMPDIR="$services_dir/tmp" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+# The installed files are found as a package's would be (the tray symbols in the icon theme).
+export XDG_DATA_DIRS="$prefix/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
 mkdir -p "$XDG_CONFIG_HOME" "$TMPDIR"
 "$receiver" --key vl_e2e --data "$services_dir/received" --port 0 >"$services_dir/receiver.out" &
 receiver_pid=$!
@@ -117,6 +119,8 @@ start_app
 shot 1-started
 check "the tray icon is there" 'test -n "$(tray_icon)"'
 import -window "$(tray_icon)" "$shots/icon-idle.png" 2>/dev/null
+check "the idle icon is the installed symbol, grey on any bar" \
+    'convert "$shots/icon-idle.png" -format %c histogram:info:- | grep -qi "#BEBEBE"'
 open_panel
 shot 2-panel-open
 check "the panel shows its settings for a fresh user" 'panel | grep -q "Без ключа записи некуда отправлять."'
