@@ -62,7 +62,10 @@ start_pipewire() {
     HOME="$services_dir" pipewire >"$services_dir/pipewire.log" 2>&1 &
     pipewire_pid=$!
     wait_until 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { echo "pipewire did not start" >&2; return 1; }
-    HOME="$services_dir" wireplumber >"$services_dir/wireplumber.log" 2>&1 &
+    # No Bluetooth: its monitor wants systemd-logind and takes WirePlumber down where there is none.
+    mkdir -p "$services_dir/config/wireplumber/bluetooth.lua.d"
+    echo "bluez_monitor.enabled = false" >"$services_dir/config/wireplumber/bluetooth.lua.d/51-off.lua"
+    HOME="$services_dir" XDG_CONFIG_HOME="$services_dir/config" wireplumber >"$services_dir/wireplumber.log" 2>&1 &
     wireplumber_pid=$!
     HOME="$services_dir" pipewire-pulse >"$services_dir/pipewire-pulse.log" 2>&1 &
     pulse_pid=$!
@@ -76,7 +79,16 @@ start_pipewire() {
     while read -r line; do
         # shellcheck disable=SC2086 # a module's arguments are separate words
         pactl $line >/dev/null || { echo "pactl $line failed" >&2; return 1; }
-    done < <(grep -E '^(load-module|set-default)' "$(dirname "${BASH_SOURCE[0]}")/pulse.pa" | grep -v native-protocol)
+    done < <(grep -E '^load-module' "$(dirname "${BASH_SOURCE[0]}")/pulse.pa" | grep -v native-protocol)
+    # Defaults are kept by WirePlumber, which may still be starting: until then they are refused.
+    while read -r line; do
+        # shellcheck disable=SC2086
+        wait_until 15 pactl $line || {
+            echo "pactl $line failed; WirePlumber said:" >&2
+            cat "$services_dir/wireplumber.log" >&2
+            return 1
+        }
+    done < <(grep -E '^set-default' "$(dirname "${BASH_SOURCE[0]}")/pulse.pa")
     sleep 0.5
 }
 
