@@ -300,7 +300,6 @@ QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const
             status = QStringLiteral("Сводим запись…");
             QCoro::Task<QString> mixing = mixdown(dir);
             mixed = co_await mixing;
-            liveExport_.reset(); // whichever recording it followed, it is finished or no longer needed
         }
         status = QStringLiteral("Отправляем в Велмор…");
         SavedRecordings::RecordingInfo sent = info ? *info : SavedRecordings::readInfo(dir);
@@ -320,17 +319,23 @@ QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const
     } catch (...) {
         failure = isCancelled_->load() ? QStringLiteral("Отправка отменена") : currentErrorDescription();
     }
+    // Finished or given up by the mixdown: of no further use to this recording.
+    if (followsRecording(dir)) {
+        liveExport_.reset();
+    }
     if (failure) {
         status = QStringLiteral("Ошибка: ") + *failure + keptText(dir);
         notify(QStringLiteral("Не удалось отправить"), *failure);
     }
 }
 
+bool Recorder::followsRecording(const QString& dir) const {
+    return liveExport_ && QFileInfo(liveExport_->output()).absolutePath() == QFileInfo(dir).absoluteFilePath();
+}
+
 QCoro::Task<QString> Recorder::mixdown(const QString& dir) {
     static const std::shared_ptr<Media::LiveExport> none;
-    const bool isLive =
-        liveExport_ && QFileInfo(liveExport_->output()).absolutePath() == QFileInfo(dir).absoluteFilePath();
-    return mixdownWorkFiles(dir, isCancelled_, isLive ? liveExport_ : none);
+    return mixdownWorkFiles(dir, isCancelled_, followsRecording(dir) ? liveExport_ : none);
 }
 
 QCoro::Task<QUrl> Recorder::upload(const QString& file, const QString& server, const QString& apiKey,
