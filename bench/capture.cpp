@@ -13,6 +13,8 @@
 #include "Mixdown.h"
 #include "PulseStream.h"
 
+#include "Command.h"
+
 #include <QCoreApplication>
 #include <QCoroTimer>
 #include <QDir>
@@ -157,22 +159,14 @@ int clicks(const QString& a, int channelA, const QString& b, int channelB) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    const QStringList args = application.arguments().mid(1);
-    try {
-        if ((args.size() == 3 || args.size() == 4) && args[0] == QLatin1String("record")) {
-            return QCoro::waitFor(record(args[1], args[2].toInt(), args.value(3) == QLatin1String("live")));
-        }
-        if (args.size() == 5 && args[0] == QLatin1String("clicks")) {
-            return clicks(args[1], args[2].toInt(), args[3], args[4].toInt());
-        }
-        if (args.size() == 2 && args[0] == QLatin1String("header")) {
-            return headerCost(args[1]);
-        }
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return 1;
-    }
-    std::fprintf(stderr, "usage: record DIR SECONDS [live] | header DIR | clicks A CH B CH\n");
-    return 2;
+    return Bench::dispatch(
+        argc, argv,
+        {{"record",
+          {2, 3,
+           [](const QStringList& a) {
+               return QCoro::waitFor(record(a[0], a[1].toInt(), a.value(2) == QLatin1String("live")));
+           }}},
+         {"clicks", {4, 4, [](const QStringList& a) { return clicks(a[0], a[1].toInt(), a[2], a[3].toInt()); }}},
+         {"header", {1, 1, [](const QStringList& a) { return headerCost(a[0]); }}}},
+        "record DIR SECONDS [live] | header DIR | clicks A CH B CH");
 }

@@ -7,6 +7,8 @@
 #include "ExportSession.h"
 #include "TrackReader.h"
 
+#include "Command.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -179,24 +181,14 @@ int snr(const QString& output, const QStringList& sources) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    const QStringList args = application.arguments().mid(1);
-    try {
-        if (args.size() == 4 && args[0] == QLatin1String("generate")) {
-            return generate(args[1], args[2].toDouble(), args[3]);
-        }
-        if (args.size() >= 2 && args[0] == QLatin1String("mix")) {
-            return mix(args[1], args.size() > 2 ? args[2].toInt() : -1,
-                       args.size() > 3 ? args[3] : QStringLiteral("fast"));
-        }
-        if (args.size() >= 3 && args[0] == QLatin1String("snr")) {
-            return snr(args[1], args.mid(2));
-        }
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return 1;
-    }
-    std::fprintf(
-        stderr, "usage: generate speech|music SECONDS OUT.caf | mix DIR [SEGMENTS] [CODER] | snr OUT SOURCE...\n");
-    return 2;
+    return Bench::dispatch(
+        argc, argv,
+        {{"generate", {3, 3, [](const QStringList& a) { return generate(a[0], a[1].toDouble(), a[2]); }}},
+         {"mix",
+          {1, 3,
+           [](const QStringList& a) {
+               return mix(a[0], a.size() > 1 ? a[1].toInt() : -1, a.size() > 2 ? a[2] : QStringLiteral("fast"));
+           }}},
+         {"snr", {2, 99, [](const QStringList& a) { return snr(a[0], a.mid(1)); }}}},
+        "generate speech|music SECONDS OUT.caf | mix DIR [SEGMENTS] [CODER] | snr OUT SOURCE...");
 }

@@ -9,6 +9,8 @@
 #include "Mixdown.h"
 #include "TrackReader.h"
 
+#include "Command.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -113,19 +115,9 @@ int compare(const QString& a, const QString& b) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    const QStringList args = application.arguments().mid(1);
-    try {
-        if (args.size() == 4 && args[0] == QLatin1String("feed")) {
-            return feed(args[1], args[2], args[3].toDouble());
-        }
-        if (args.size() == 3 && args[0] == QLatin1String("compare")) {
-            return compare(args[1], args[2]);
-        }
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return 1;
-    }
-    std::fprintf(stderr, "usage: feed SOURCE DIR SPEED | compare A.m4a B.m4a\n");
-    return 2;
+    return Bench::dispatch(
+        argc, argv,
+        {{"feed", {3, 3, [](const QStringList& a) { return feed(a[0], a[1], a[2].toDouble()); }}},
+         {"compare", {2, 2, [](const QStringList& a) { return compare(a[0], a[1]); }}}},
+        "feed SOURCE DIR SPEED | compare A.m4a B.m4a");
 }
