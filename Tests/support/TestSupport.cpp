@@ -2,7 +2,6 @@
 
 #include "AudioFile.h"
 #include "AvHandles.h"
-#include "HttpClient.h"
 #include "TrackReader.h"
 
 #include <QCoroTimer>
@@ -13,11 +12,6 @@
 #include <cmath>
 
 namespace TestSupport {
-
-namespace {
-// Every test program that uploads sets libcurl up on its main thread, as the app does.
-const Http::CurlSession curl;
-} // namespace
 
 CafWriter::CafWriter(const QString& path, Signal signal, int rate, int channels)
     : format_{double(rate), channels, Media::PcmFormat::SampleType::Float32, true},

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AudioFile.h"
+#include "HttpClient.h"
 #include "LiveExport.h"
 #include "Recorder.h"
 
@@ -25,6 +26,11 @@ struct RecorderTestAccess {
 };
 
 namespace TestSupport {
+
+// Every test program sets libcurl up on its main thread, as the app does: set up lazily on a pool
+// thread, OpenSSL leaves that thread's state behind. In the header, so that no program leaves
+// it out (a static library's object file is linked only for the symbols a program uses).
+inline const Http::CurlSession curlSession;
 
 using Signal = std::function<float(qint64 frame, int channel)>;
 
