@@ -33,8 +33,6 @@ const QHash<QString, QByteArray>& drawings() {
     return symbols;
 }
 
-} // namespace
-
 QByteArray symbolSvg(const QString& name, const QColor& color) {
     QByteArray body = drawings().value(name);
     if (body.isEmpty()) {
@@ -45,6 +43,8 @@ QByteArray symbolSvg(const QString& name, const QColor& color) {
     return R"(<svg xmlns="http://www.w3.org/2000/svg" width="24" height="24" viewBox="0 0 24 24">)" + body +
            "</svg>";
 }
+
+} // namespace
 
 QIcon symbolIcon(const QString& name, const QColor& color) {
     const QByteArray svg = symbolSvg(name, color);

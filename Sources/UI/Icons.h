@@ -13,7 +13,5 @@ QIcon symbolIcon(const QString& name, const QColor& color);
 // A tray icon: the installed symbolic icon `themeName`, which trays recolour to suit their bar,
 // else the symbol drawn in a grey that shows on light and dark bars alike.
 QIcon trayIcon(const QString& symbol, const QString& themeName);
-// The SVG source of a symbol, for installing it as a themed icon.
-QByteArray symbolSvg(const QString& name, const QColor& color);
 
 } // namespace UI

@@ -15,13 +15,19 @@
 
 namespace {
 
+const char* const kSources[] = {"system.caf", "mic.caf"};
+
+QString partialOf(const QString& dir) {
+    return QDir(dir).filePath(QStringLiteral("velmor.m4a.part"));
+}
+
 // Builds the composition from the work files, in their fixed order. A file that cannot be read
 // ends the whole mixdown; a missing, silent or too short one is left out. Blocking: the loads
 // read the files, so this runs on a pool thread.
 std::pair<Media::Composition, int> compose(const QString& dir) {
     Media::Composition composition;
     int accepted = 0;
-    for (const char* name : {"system.caf", "mic.caf"}) {
+    for (const char* name : kSources) {
         const QString path = QDir(dir).filePath(QString::fromLatin1(name));
         if (!QFileInfo::exists(path)) {
             continue;
@@ -70,8 +76,8 @@ QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<
         throw VelmorError(QStringLiteral("Запись пустая — ничего не прозвучало"));
     }
     const QString output = QDir(dir).filePath(QStringLiteral("velmor.m4a"));
-    const QString partial = QDir(dir).filePath(QStringLiteral("velmor.m4a.part"));
-    if (live && live->output() == partial) {
+    const QString partial = partialOf(dir);
+    if (followsWorkFiles(live, dir)) {
         QCoro::Task<bool> finishing = Dispatch::runInBackground(
             [live, composition, isCancelled] { return live->finish(composition, isCancelled); });
         if (co_await finishing) {
@@ -91,4 +97,16 @@ QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<
     co_await exporting;
     publish(partial, output);
     co_return output;
+}
+
+std::shared_ptr<Media::LiveExport> followWorkFiles(const QString& dir) {
+    QStringList sources;
+    for (const char* name : kSources) {
+        sources.append(QDir(dir).filePath(QString::fromLatin1(name)));
+    }
+    return std::make_shared<Media::LiveExport>(sources, partialOf(dir));
+}
+
+bool followsWorkFiles(const std::shared_ptr<Media::LiveExport>& live, const QString& dir) {
+    return live && live->output() == partialOf(dir);
 }

@@ -19,3 +19,9 @@ class LiveExport;
 QCoro::Task<QString> mixdownWorkFiles(const QString& dir,
                                       const std::shared_ptr<std::atomic<bool>>& isCancelled = nullptr,
                                       const std::shared_ptr<Media::LiveExport>& live = nullptr);
+
+// Starts mixing and encoding the work files of `dir` while they are written, for
+// mixdownWorkFiles to finish (Media::LiveExport).
+std::shared_ptr<Media::LiveExport> followWorkFiles(const QString& dir);
+// Whether `live` follows the work files of `dir`.
+bool followsWorkFiles(const std::shared_ptr<Media::LiveExport>& live, const QString& dir);

@@ -94,10 +94,7 @@ QCoro::Task<> Recorder::start() {
 
         stream = std::move(newStream);
         writer = std::move(newWriter);
-        liveExport_ =
-            std::make_shared<Media::LiveExport>(QStringList{QDir(dir).filePath(QStringLiteral("system.caf")),
-                                                            QDir(dir).filePath(QStringLiteral("mic.caf"))},
-                                                QDir(dir).filePath(QStringLiteral("velmor.m4a.part")));
+        liveExport_ = followWorkFiles(dir);
         startedAt = QDateTime::currentDateTimeUtc();
         SavedRecordings::writeInfo(dir, {startedAt->toLocalTime(), QString()});
         isRecording = true;
@@ -320,7 +317,7 @@ QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const
         failure = isCancelled_->load() ? QStringLiteral("Отправка отменена") : currentErrorDescription();
     }
     // Finished or given up by the mixdown: of no further use to this recording.
-    if (followsRecording(dir)) {
+    if (followsWorkFiles(liveExport_, dir)) {
         liveExport_.reset();
     }
     if (failure) {
@@ -329,13 +326,8 @@ QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const
     }
 }
 
-bool Recorder::followsRecording(const QString& dir) const {
-    return liveExport_ && QFileInfo(liveExport_->output()).absolutePath() == QFileInfo(dir).absoluteFilePath();
-}
-
 QCoro::Task<QString> Recorder::mixdown(const QString& dir) {
-    static const std::shared_ptr<Media::LiveExport> none;
-    return mixdownWorkFiles(dir, isCancelled_, followsRecording(dir) ? liveExport_ : none);
+    return mixdownWorkFiles(dir, isCancelled_, liveExport_);
 }
 
 QCoro::Task<QUrl> Recorder::upload(const QString& file, const QString& server, const QString& apiKey,

@@ -81,8 +81,6 @@ private:
     void endSending();
     void tick();
     QCoro::Task<QString> mixdown(const QString& dir);
-    // The live export was following the recording in `dir`.
-    bool followsRecording(const QString& dir) const;
     QCoro::Task<QUrl> upload(const QString& file, const QString& server, const QString& apiKey,
                              const SavedRecordings::RecordingInfo& info);
     void notify(const QString& title, const QString& body);
