@@ -4,19 +4,27 @@
 #include "PanelView.h"
 #include "PanelWindow.h"
 #include "Recorder.h"
+#include "StatusNotifierItem.h"
 
 #include <QApplication>
 #include <QPalette>
 #include <unistd.h>
 
 VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
-    : recorder_(recorder ? std::move(recorder) : std::make_shared<Recorder>()),
-      hasTray_(QSystemTrayIcon::isSystemTrayAvailable()) {
+    : recorder_(recorder ? std::move(recorder) : std::make_shared<Recorder>()) {
     // Without an icon theme of its own (a bare X or Wayland session) the installed tray symbols
     // are still found in the base theme.
     if (QIcon::themeName().isEmpty()) {
         QIcon::setThemeName(QStringLiteral("hicolor"));
     }
+    buildTrayMenu();
+    // Qt decided, when it made its tray icon, whether that icon is an XEmbed one or a
+    // StatusNotifierItem (if such a tray was there then). Ours serves StatusNotifierItem trays,
+    // also those that come later; Qt's is used only where it is the XEmbed kind.
+    statusItem_ = std::make_unique<UI::StatusNotifierItem>(QStringLiteral(VELMOR_APP_ID), QStringLiteral("Велмор"),
+                                                           &trayMenu_);
+    isXEmbedUsable_ = !statusItem_->isAvailable();
+    hasTray_ = findTray() != Tray::none;
     auto* panel = new PanelView(recorder_.get());
     connect(panel, &PanelView::quitRequested, this, &VelmorApp::quitNow);
     window_ = std::make_unique<UI::PanelWindow>(panel, hasTray_);
@@ -28,25 +36,36 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
             window_->toggle(trayIcon_.geometry());
         }
     });
+    // Such trays tell no icon position: the panel opens at the pointer.
+    connect(statusItem_.get(), &UI::StatusNotifierItem::activated, this, [this] { window_->toggle({}); });
     trayIcon_.setToolTip(QStringLiteral("Велмор"));
-    buildTrayMenu();
     refreshIcon();
-    trayIcon_.show();
+    trayIcon_.setVisible(findTray() == Tray::xembed);
     if (!hasTray_) {
         // No tray on this desktop (stock GNOME): the panel is a small window of its own.
         window_->showAnchored({});
     }
     // At login the app often starts before the panel with the tray, and a panel can restart.
+    connect(statusItem_.get(), &UI::StatusNotifierItem::availableChanged, this, &VelmorApp::followTray);
     connect(&trayWatch_, &QTimer::timeout, this, &VelmorApp::followTray);
     trayWatch_.start(2000);
 }
 
+VelmorApp::Tray VelmorApp::findTray() const {
+    // Where a desktop offers both kinds, one icon: the kind that can be recoloured.
+    if (statusItem_->isAvailable()) {
+        return Tray::statusNotifier;
+    }
+    return isXEmbedUsable_ && QSystemTrayIcon::isSystemTrayAvailable() ? Tray::xembed : Tray::none;
+}
+
 void VelmorApp::followTray() {
-    const bool isAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-    if (isAvailable == hasTray_) {
+    const Tray tray = findTray();
+    trayIcon_.setVisible(tray == Tray::xembed);
+    if ((tray != Tray::none) == hasTray_) {
         return;
     }
-    hasTray_ = isAvailable;
+    hasTray_ = tray != Tray::none;
     window_->setHasTray(hasTray_);
     if (!hasTray_) {
         window_->showAnchored({});
@@ -83,9 +102,11 @@ void VelmorApp::refreshIcon() {
     // Only a new form is sent: a tray is told of every setIcon, and ticks come each second.
     if (symbolName() != shownSymbol_) {
         shownSymbol_ = symbolName();
-        trayIcon_.setIcon(UI::trayIcon(shownSymbol_, recorder_->isRecording()
-                                                         ? QStringLiteral(VELMOR_APP_ID "-recording-symbolic")
-                                                         : QStringLiteral(VELMOR_APP_ID "-idle-symbolic")));
+        const QString themeName = recorder_->isRecording() ? QStringLiteral(VELMOR_APP_ID "-recording-symbolic")
+                                                           : QStringLiteral(VELMOR_APP_ID "-idle-symbolic");
+        const QIcon icon = UI::trayIcon(shownSymbol_, themeName);
+        trayIcon_.setIcon(icon);
+        statusItem_->setIcon(themeName, icon);
     }
     const int saved = recorder_->savedCount();
     sendSavedAction_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));

@@ -14,7 +14,8 @@ class PanelView;
 class Recorder;
 namespace UI {
 class PanelWindow;
-}
+class StatusNotifierItem;
+} // namespace UI
 
 class VelmorApp : public QObject {
     Q_OBJECT
@@ -41,14 +42,18 @@ public slots:
     void refreshIcon();
 
 private:
+    enum class Tray { none, xembed, statusNotifier };
+    Tray findTray() const;
     void buildTrayMenu();
     void followTray();
     void sendSaved();
 
     std::shared_ptr<Recorder> recorder_;
-    bool hasTray_;
+    bool hasTray_ = false;
     Preferences::Settings settings_;
     QSystemTrayIcon trayIcon_;
+    std::unique_ptr<UI::StatusNotifierItem> statusItem_;
+    bool isXEmbedUsable_ = false;
     QTimer trayWatch_;
     QString shownSymbol_;
     QMenu trayMenu_;

@@ -18,9 +18,9 @@ check() { # description, shell condition
 }
 
 services_dir=$(mktemp -d /tmp/velmor-e2e.XXXXXX)
-xvfb_pid=""; tray_pid=""; app_pid=""; receiver_pid=""; a11y_pid=""; silent_pid=""
+xvfb_pid=""; tray_pid=""; app_pid=""; receiver_pid=""; a11y_pid=""; silent_pid=""; sni_pid=""
 cleanup() {
-    stop_pid "$app_pid"; stop_pid "$receiver_pid"; stop_pid "$silent_pid"; stop_pid "$tray_pid"; stop_pid "$a11y_pid"
+    stop_pid "$app_pid"; stop_pid "$sni_pid"; stop_pid "$receiver_pid"; stop_pid "$silent_pid"; stop_pid "$tray_pid"; stop_pid "$a11y_pid"
     stop_pid "$xvfb_pid"; stop_services
 }
 trap cleanup EXIT
@@ -29,6 +29,7 @@ trap cleanup EXIT
 prefix="$services_dir/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "install failed"; exit 1; }
 app="$prefix/bin/velmor"
+app_id=app.velmor.Velmor
 receiver="$prefix/libexec/velmor/velmor-receiver"
 
 start_pulse || exit 1
@@ -239,6 +240,37 @@ start_tray
 check "a tray that comes later gets the icon, and the window goes" 'wait_until 10 icon_shown && wait_until 10 hidden_panel'
 open_panel
 check "a click on the icon opens the panel again" 'shown_panel'
+
+# A StatusNotifierItem tray, the kind current desktops have, coming while the app runs: it gets
+# the one icon, recoloured by its theme name, with the menu; a click toggles the panel; the icon is
+# sent again only when its form changes. When it goes, the XEmbed tray has the icon again.
+sni() { /usr/bin/python3 "$here/../support/sni_tray.py" "$@" 2>>"$shots/sni-errors.txt"; }
+sni_log="$services_dir/sni.log"
+/usr/bin/python3 "$here/../support/sni_tray.py" serve "$sni_log" &
+sni_pid=$!
+wait_until 10 test -e "$sni_log.ready" || { echo "the StatusNotifierItem tray did not start"; exit 1; }
+icon_hidden() { ! icon_shown; }
+one_item() { test "$(sni items | wc -l)" = 1; }
+check "a StatusNotifierItem tray that comes later gets the item, in place of the XEmbed icon" \
+    'wait_until 10 one_item && wait_until 10 icon_hidden'
+check "the item names the idle symbol of the icon theme" 'test "$(sni icon)" = "$app_id-idle-symbolic"'
+sni activate
+check "a click on the item closes the open panel" 'wait_until 5 hidden_panel'
+sni activate
+check "and a second click opens it" 'wait_until 5 shown_panel'
+check "the item's menu offers the panel and quitting, and no saved recordings" \
+    'test "$(sni menu | tr "\n" "|")" = "Открыть панель|Выйти|"'
+icons_before=$(grep -c NewIcon "$sni_log")
+a11y press "Начать запись"
+wait_panel "Идёт запись"
+wait_panel "00:04"
+check "recording, the item names the recording symbol" 'test "$(sni icon)" = "$app_id-recording-symbolic"'
+check "four seconds of recording sent the icon once" 'test "$(grep -c NewIcon "$sni_log")" = $((icons_before + 1))'
+a11y press "Остановить и отправить"
+check "the recording is sent" 'wait_received $((received_before + 4))'
+check "idle again, the item names the idle symbol" 'test "$(sni icon)" = "$app_id-idle-symbolic"'
+stop_pid "$sni_pid"
+check "when that tray goes, the XEmbed tray has the icon again" 'wait_until 10 icon_shown'
 
 echo "screenshots: $shots"
 echo "$((checks - failures)) passed, $failures failed"

@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
-# Velmor on Wayland, natively: weston's headless compositor (no tray there), the private audio
-# server, D-Bus with the accessibility bus. The app's window is driven through the accessibility
-# bus: it shows the panel on its own, records and stops.
+# Velmor on Wayland, natively: weston's headless compositor, the private audio server, D-Bus with
+# the accessibility bus. The app's window is driven through the accessibility bus: with no tray it
+# shows the panel on its own, records and stops; then a StatusNotifierItem tray comes (the only
+# kind Wayland desktops have), and the app is started again with that tray already there.
 #   wayland.sh BUILD_DIR
 set -u
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/services.sh"
 services_dir=$(mktemp -d /tmp/velmor-wayland.XXXXXX)
-weston_pid=""; app_pid=""; a11y_pid=""
+weston_pid=""; app_pid=""; a11y_pid=""; sni_pid=""
 failures=0
 checks=0
 check() { # description, shell condition
     checks=$((checks + 1))
     if eval "$2" >/dev/null 2>&1; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
 }
-cleanup() { stop_pid "$app_pid"; stop_pid "$weston_pid"; stop_pid "$a11y_pid"; stop_services; }
+cleanup() { stop_pid "$app_pid"; stop_pid "$sni_pid"; stop_pid "$weston_pid"; stop_pid "$a11y_pid"; stop_services; }
 trap cleanup EXIT
 
 start_pulse || exit 1
@@ -33,9 +34,16 @@ a11y() { /usr/bin/python3 "$here/a11y.py" "$@" 2>/dev/null; }
 panel() { a11y dump; }
 wait_panel() { for _ in $(seq 60); do panel | grep -q "$1" && return 0; sleep 0.5; done; return 1; }
 
-WAYLAND_DISPLAY=velmor-wayland QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
-    "$build/Sources/Velmor/velmor" >"$services_dir/app.log" 2>&1 &
-app_pid=$!
+start_app() {
+    WAYLAND_DISPLAY=velmor-wayland QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+        "$build/Sources/Velmor/velmor" >>"$services_dir/app.log" 2>&1 &
+    app_pid=$!
+}
+sni() { /usr/bin/python3 "$here/../support/sni_tray.py" "$@" 2>/dev/null; }
+one_item() { test "$(sni items | wc -l)" = 1; }
+ended() { ! kill -0 "$app_pid"; }
+
+start_app
 check "the app runs natively on Wayland and, with no tray, shows its panel" 'wait_panel "Начать запись"'
 a11y press "Начать запись"
 check "the panel starts a recording" 'wait_panel "Идёт запись. Говорите как обычно."'
@@ -43,6 +51,17 @@ a11y press "Остановить и отправить"
 check "and stops it (no key set: the send fails and keeps the files)" \
     'wait_panel "Ошибка: Не задан ключ API — откройте настройки виджета. Файл сохранён в $TMPDIR/velmor-"'
 check "the process is still running" 'kill -0 "$app_pid"'
+
+/usr/bin/python3 "$here/../support/sni_tray.py" serve "$services_dir/sni.log" &
+sni_pid=$!
+wait_until 10 test -e "$services_dir/sni.log.ready" || { echo "the StatusNotifierItem tray did not start"; exit 1; }
+check "a StatusNotifierItem tray that comes later gets the item" 'wait_until 10 one_item'
+sni click "Выйти"
+check "its menu's \"Выйти\" ends the app" 'wait_until 5 ended'
+start_app
+check "started with that tray there, the app shows one item (not Qt's beside ours)" 'wait_until 15 one_item && sleep 1 && one_item'
+sni activate
+check "and a click on it shows the panel" 'wait_panel "Начать запись"'
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,0 +1,71 @@
+// The tray icon for the trays of current desktops (KDE Plasma, GNOME's AppIndicator extension,
+// waybar and most panels): a StatusNotifierItem on the session bus with its menu exported as a
+// dbusmenu. Our own rather than Qt's, which asks once per process whether such a tray is there:
+// a tray that starts after the app, as at login, would never get Qt's icon.
+#pragma once
+
+#include <QDBusConnection>
+#include <QIcon>
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QDBusServiceWatcher;
+
+namespace UI {
+
+class StatusNotifierItemAdaptor;
+class DBusMenuAdaptor;
+
+class StatusNotifierItem : public QObject {
+    Q_OBJECT
+
+public:
+    // Offers the item to every tray that comes while it lives; `menu`'s actions are its menu.
+    StatusNotifierItem(const QString& id, const QString& title, QMenu* menu, QObject* parent = nullptr);
+    ~StatusNotifierItem() override;
+
+    // A tray shows the item: a watcher is on the bus and a tray has registered with it. Known at
+    // construction (asked then, blocking), and followed as trays come and go.
+    bool isAvailable() const { return isAvailable_; }
+    // `themeName` where the icon theme has it (a tray recolours such a symbol), else `pixmaps`.
+    void setIcon(const QString& themeName, const QIcon& pixmaps);
+
+    // What a tray reads of the item.
+    QString id() const { return id_; }
+    QString title() const { return title_; }
+    QString iconName() const { return iconName_; }
+    const QIcon& pixmaps() const { return pixmaps_; }
+    QMenu* menu() const { return menu_; }
+
+    // What a tray asks of it.
+    void activate();
+    void showContextMenu(int x, int y);
+
+signals:
+    void availableChanged();
+    // The icon was clicked.
+    void activated();
+
+private slots:
+    void askForHost();
+
+private:
+    void registerWithWatcher();
+    void setAvailable(bool isAvailable);
+
+    QDBusConnection connection_;
+    QString serviceName_;
+    QString id_;
+    QString title_;
+    QString iconName_;
+    QIcon pixmaps_;
+    QPointer<QMenu> menu_;
+    StatusNotifierItemAdaptor* itemAdaptor_ = nullptr;
+    DBusMenuAdaptor* menuAdaptor_ = nullptr;
+    QDBusServiceWatcher* watcher_ = nullptr;
+    bool isAvailable_ = false;
+};
+
+} // namespace UI
