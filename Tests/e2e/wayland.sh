@@ -62,6 +62,11 @@ start_app
 check "started with that tray there, the app shows one item (not Qt's beside ours)" 'wait_until 15 one_item && sleep 1 && one_item'
 sni activate
 check "and a click on it shows the panel" 'wait_panel "Начать запись"'
+sni activate
+hidden() { ! panel | grep -q "Начать запись"; }
+check "a second click hides it" 'wait_until 5 hidden'
+stop_pid "$sni_pid"
+check "when the tray goes, the panel is a window of its own again" 'wait_panel "Начать запись"'
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
