@@ -91,6 +91,7 @@ void PulseStream::connectTap(Tap& tap, const QString& device) {
     tap.needsAlignment = true;
     pa_stream_set_read_callback(tap.stream, &PulseStream::onRead, &tap);
     pa_stream_set_state_callback(tap.stream, &PulseStream::onStreamState, &tap);
+    pa_stream_set_latency_update_callback(tap.stream, &PulseStream::onTimingUpdate, &tap);
     pa_buffer_attr attributes{};
     attributes.maxlength = uint32_t(-1);
     attributes.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &spec));
@@ -114,6 +115,7 @@ void PulseStream::disconnectTap(Tap& tap) {
     flush(tap);
     pa_stream_set_read_callback(tap.stream, nullptr, nullptr);
     pa_stream_set_state_callback(tap.stream, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(tap.stream, nullptr, nullptr);
     if (pa_stream_get_state(tap.stream) == PA_STREAM_READY ||
         pa_stream_get_state(tap.stream) == PA_STREAM_CREATING) {
         pa_stream_disconnect(tap.stream);

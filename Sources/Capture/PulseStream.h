@@ -28,6 +28,8 @@ public:
 private:
     // The server hands audio over a few milliseconds at a time; it is passed on in pieces of this.
     static constexpr pa_usec_t kFragment = 50 * PA_USEC_PER_MSEC;
+    // A stream's first audio waits at most this long for the server's timing.
+    static constexpr pa_usec_t kLongestHold = 500 * PA_USEC_PER_MSEC;
 
     struct Tap {
         PulseStream* owner = nullptr;
@@ -39,7 +41,8 @@ private:
         QString device;   // the source actually recorded
         qint64 framesDelivered = 0;
         bool needsAlignment = true;
-        QByteArray pending; // gathered until a fragment's worth, then handed on as one buffer
+        timeval heldSince{}; // when the first audio waiting for alignment arrived
+        QByteArray pending;  // gathered until a fragment's worth, then handed on as one buffer
     };
 
     void connectAll();
@@ -52,7 +55,7 @@ private:
     // On the loop's thread.
     void deliver(Tap& tap, const void* data, std::size_t bytes);
     void flush(Tap& tap);
-    void align(Tap& tap, std::size_t bytes);
+    void align(Tap& tap);
     void followDefaults();
     // The one rule for what is recorded behind a default: the monitor of the default sink for
     // system audio (`source`), the default source for the microphone unless it is a monitor.
@@ -62,6 +65,7 @@ private:
     void reportLost(int pulseError);
     static void onRead(pa_stream* stream, std::size_t bytes, void* tap);
     static void onStreamState(pa_stream* stream, void* tap);
+    static void onTimingUpdate(pa_stream* stream, void* tap);
 
     StreamConfiguration configuration_;
     std::shared_ptr<StreamDelegate> delegate_;

@@ -1,8 +1,12 @@
 // Keeping both files on one timeline: each stream's first data, and its first after a device
-// switch, is placed by the capture clock; silence fills what lies between.
+// switch, is placed by the capture clock once the server's timing for it is known; silence fills
+// what lies between.
 #include "PulseStream.h"
 
 #include <pulse/rtclock.h>
+#include <pulse/timeval.h>
+
+#include <algorithm>
 
 namespace Capture {
 
@@ -16,7 +20,21 @@ void PulseStream::onRead(pa_stream* stream, std::size_t, void* data) {
             return;
         }
         if (tap.needsAlignment) {
-            self.align(tap, bytes);
+            // Held until the server's timing tells where it lies (see onTimingUpdate).
+            if (tap.pending.isEmpty()) {
+                pa_gettimeofday(&tap.heldSince);
+            }
+            if (audio) {
+                tap.pending.append(static_cast<const char*>(audio), qsizetype(bytes));
+            } else {
+                tap.pending.append(qsizetype(bytes), '\0');
+            }
+            pa_stream_drop(stream);
+            if (tap.pending.size() >=
+                qsizetype(pa_usec_to_bytes(kLongestHold, pa_stream_get_sample_spec(stream)))) {
+                self.align(tap);
+            }
+            continue;
         }
         // A hole reported by the server is silence in the file, so the timeline does not shift.
         self.deliver(tap, audio, bytes);
@@ -24,26 +42,48 @@ void PulseStream::onRead(pa_stream* stream, std::size_t, void* data) {
     }
 }
 
-void PulseStream::align(Tap& tap, std::size_t bytes) {
+void PulseStream::onTimingUpdate(pa_stream* stream, void* data) {
+    auto& tap = *static_cast<Tap*>(data);
+    // The first timing taken after the first data arrived: the latency known before (from the
+    // stream's creation) is off by up to a server period, differently for each stream.
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+    if (tap.needsAlignment && !tap.pending.isEmpty() && timing &&
+        pa_timeval_cmp(&timing->timestamp, &tap.heldSince) > 0) {
+        tap.owner->align(tap);
+    }
+}
+
+void PulseStream::align(Tap& tap) {
     tap.needsAlignment = false;
     const pa_sample_spec* spec = pa_stream_get_sample_spec(tap.stream);
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (pa_stream_get_latency(tap.stream, &latency, &negative) < 0 || negative) {
-        latency = pa_bytes_to_usec(bytes, spec);
-    }
-    const pa_usec_t now = pa_rtclock_now();
-    const pa_usec_t capturedAt = now > latency ? now - latency : 0;
-    if (capturedAt <= startedAt_) {
-        return;
-    }
-    const qint64 expectedFrame = qint64((capturedAt - startedAt_) * spec->rate / PA_USEC_PER_SEC);
-    // Silence in fragments: a device that was away for a minute would otherwise be one buffer of
-    // tens of megabytes.
     const std::size_t frameSize = pa_frame_size(spec);
+    QByteArray held = std::move(tap.pending);
+    tap.pending = QByteArray();
+    pa_usec_t magnitude = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(tap.stream, &magnitude, &negative) < 0) {
+        magnitude = 0;
+    }
+    // A monitor's latency is negative: it gets what its sink plays before the sink plays it.
+    const qint64 latency = negative ? -qint64(magnitude) : qint64(magnitude);
+    // The held audio ends where the next read begins, which was captured `latency` ago.
+    const qint64 heldFrames = held.size() / qsizetype(frameSize);
+    const qint64 capturedAt =
+        qint64(pa_rtclock_now()) - latency - heldFrames * qint64(PA_USEC_PER_SEC) / spec->rate;
+    const qint64 expectedFrame = (capturedAt - qint64(startedAt_)) * spec->rate / qint64(PA_USEC_PER_SEC);
+    qint64 missing = expectedFrame - tap.framesDelivered;
+    // What was captured before the start (or before the end of what the previous device gave)
+    // is left out.
+    const qint64 dropped = std::clamp(-missing, qint64(0), heldFrames);
+    // In fragments, as always: a device that was away for a minute would otherwise be one buffer
+    // of silence of tens of megabytes.
     const qint64 fragmentFrames = qint64(pa_usec_to_bytes(kFragment, spec) / frameSize);
-    for (qint64 missing = expectedFrame - tap.framesDelivered; missing > 0; missing -= fragmentFrames) {
+    for (; missing > 0; missing -= fragmentFrames) {
         deliver(tap, nullptr, std::size_t(std::min(missing, fragmentFrames)) * frameSize);
+    }
+    for (qint64 frame = dropped; frame < heldFrames; frame += fragmentFrames) {
+        deliver(tap, held.constData() + frame * qint64(frameSize),
+                std::size_t(std::min(heldFrames - frame, fragmentFrames)) * frameSize);
     }
 }
 
