@@ -89,6 +89,8 @@ void PulseStream::connectTap(Tap& tap, const QString& device) {
     }
     tap.device = device;
     tap.needsAlignment = true;
+    tap.lastTiming = {};
+    tap.heldStarts.clear();
     pa_stream_set_read_callback(tap.stream, &PulseStream::onRead, &tap);
     pa_stream_set_state_callback(tap.stream, &PulseStream::onStreamState, &tap);
     pa_stream_set_latency_update_callback(tap.stream, &PulseStream::onTimingUpdate, &tap);

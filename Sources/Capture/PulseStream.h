@@ -28,8 +28,9 @@ public:
 private:
     // The server hands audio over a few milliseconds at a time; it is passed on in pieces of this.
     static constexpr pa_usec_t kFragment = 50 * PA_USEC_PER_MSEC;
-    // A stream's first audio waits at most this long for the server's timing.
-    static constexpr pa_usec_t kLongestHold = 500 * PA_USEC_PER_MSEC;
+    // A stream's first audio waits for this many timings from the server, at most this long.
+    static constexpr std::size_t kTimings = 3;
+    static constexpr pa_usec_t kLongestHold = 1000 * PA_USEC_PER_MSEC;
 
     struct Tap {
         PulseStream* owner = nullptr;
@@ -41,8 +42,10 @@ private:
         QString device;   // the source actually recorded
         qint64 framesDelivered = 0;
         bool needsAlignment = true;
-        timeval heldSince{}; // when the first audio waiting for alignment arrived
-        QByteArray pending;  // gathered until a fragment's worth, then handed on as one buffer
+        timeval heldSince{};            // when the first audio waiting for alignment arrived
+        timeval lastTiming{};           // the server's last timing used for it
+        std::vector<qint64> heldStarts; // when its first frame was captured, by each timing
+        QByteArray pending;             // gathered until a fragment's worth, then handed on as one buffer
     };
 
     void connectAll();
@@ -56,6 +59,8 @@ private:
     void deliver(Tap& tap, const void* data, std::size_t bytes);
     void flush(Tap& tap);
     void align(Tap& tap);
+    // When the first held frame was captured, by the server's latest timing (capture clock, µs).
+    qint64 heldStart(const Tap& tap) const;
     void followDefaults();
     // The one rule for what is recorded behind a default: the monitor of the default sink for
     // system audio (`source`), the default source for the microphone unless it is a monitor.

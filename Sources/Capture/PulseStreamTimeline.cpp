@@ -44,21 +44,23 @@ void PulseStream::onRead(pa_stream* stream, std::size_t, void* data) {
 
 void PulseStream::onTimingUpdate(pa_stream* stream, void* data) {
     auto& tap = *static_cast<Tap*>(data);
-    // The first timing taken after the first data arrived: the latency known before (from the
-    // stream's creation) is off by up to a server period, differently for each stream.
+    // Only timings taken after the first data arrived: the latency known before (from the
+    // stream's creation) is off by up to a server period, differently for each stream. One timing
+    // now and then is off by as much (seen on PipeWire), so the middle one of a few is used.
     const pa_timing_info* timing = pa_stream_get_timing_info(stream);
     if (tap.needsAlignment && !tap.pending.isEmpty() && timing &&
-        pa_timeval_cmp(&timing->timestamp, &tap.heldSince) > 0) {
-        tap.owner->align(tap);
+        pa_timeval_cmp(&timing->timestamp, &tap.heldSince) > 0 &&
+        pa_timeval_cmp(&timing->timestamp, &tap.lastTiming) > 0) {
+        tap.lastTiming = timing->timestamp;
+        tap.heldStarts.push_back(tap.owner->heldStart(tap));
+        if (tap.heldStarts.size() == kTimings) {
+            tap.owner->align(tap);
+        }
     }
 }
 
-void PulseStream::align(Tap& tap) {
-    tap.needsAlignment = false;
+qint64 PulseStream::heldStart(const Tap& tap) const {
     const pa_sample_spec* spec = pa_stream_get_sample_spec(tap.stream);
-    const std::size_t frameSize = pa_frame_size(spec);
-    QByteArray held = std::move(tap.pending);
-    tap.pending = QByteArray();
     pa_usec_t magnitude = 0;
     int negative = 0;
     if (pa_stream_get_latency(tap.stream, &magnitude, &negative) < 0) {
@@ -67,9 +69,24 @@ void PulseStream::align(Tap& tap) {
     // A monitor's latency is negative: it gets what its sink plays before the sink plays it.
     const qint64 latency = negative ? -qint64(magnitude) : qint64(magnitude);
     // The held audio ends where the next read begins, which was captured `latency` ago.
+    const qint64 heldFrames = tap.pending.size() / qsizetype(pa_frame_size(spec));
+    return qint64(pa_rtclock_now()) - latency - heldFrames * qint64(PA_USEC_PER_SEC) / spec->rate;
+}
+
+void PulseStream::align(Tap& tap) {
+    tap.needsAlignment = false;
+    const pa_sample_spec* spec = pa_stream_get_sample_spec(tap.stream);
+    const std::size_t frameSize = pa_frame_size(spec);
+    std::vector<qint64>& starts = tap.heldStarts;
+    if (starts.empty()) {
+        starts.push_back(heldStart(tap));
+    }
+    std::sort(starts.begin(), starts.end());
+    const qint64 capturedAt = starts[starts.size() / 2];
+    starts.clear();
+    QByteArray held = std::move(tap.pending);
+    tap.pending = QByteArray();
     const qint64 heldFrames = held.size() / qsizetype(frameSize);
-    const qint64 capturedAt =
-        qint64(pa_rtclock_now()) - latency - heldFrames * qint64(PA_USEC_PER_SEC) / spec->rate;
     const qint64 expectedFrame = (capturedAt - qint64(startedAt_)) * spec->rate / qint64(PA_USEC_PER_SEC);
     qint64 missing = expectedFrame - tap.framesDelivered;
     // What was captured before the start (or before the end of what the previous device gave)
