@@ -272,6 +272,28 @@ check "idle again, the item names the idle symbol" 'test "$(sni icon)" = "$app_i
 stop_pid "$sni_pid"
 check "when that tray goes, the XEmbed tray has the icon again" 'wait_until 10 icon_shown'
 
+# With no tray at all the window is the app. Escape must not hide it, as nothing could bring it
+# back: it asks the window manager to minimize it (here, with none, it stays mapped). The window
+# manager's close ends the app as "Выйти" does; the recording it was making is kept and offered.
+if shown_panel; then open_panel; fi # a click on the icon hides the panel left open above
+wait_until 5 hidden_panel
+stop_pid "$tray_pid"
+check "with no tray at all the panel is a window of its own" 'wait_until 10 shown_panel'
+a11y press "Начать запись"
+wait_panel "Идёт запись"
+window=$(panel_window)
+/usr/bin/python3 "$here/wm.py" iconified "$window" 10 >"$services_dir/iconified" &
+iconified_pid=$!
+wait_until 5 grep -q ready "$services_dir/iconified"
+xdotool windowfocus --sync "$window"
+press Escape
+check "Escape asks to minimize the window and does not hide it" 'wait "$iconified_pid" && shown_panel'
+/usr/bin/python3 "$here/wm.py" close "$window"
+check "the window manager's close ends the app" 'wait_until 5 sh -c "! kill -0 $app_pid"'
+start_app
+check "and the recording it was making is offered at the next start" \
+    'wait_until 10 sh -c "/usr/bin/python3 $here/a11y.py dump | grep -q \"Отправить сохранённые записи (1)\""'
+
 echo "screenshots: $shots"
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
