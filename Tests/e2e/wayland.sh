@@ -2,21 +2,25 @@
 # Velmor on Wayland, natively: weston's headless compositor, the private audio server, D-Bus with
 # the accessibility bus. The app's window is driven through the accessibility bus: with no tray it
 # shows the panel on its own, records and stops; then a StatusNotifierItem tray comes (the only
-# kind Wayland desktops have), and the app is started again with that tray already there.
+# kind Wayland desktops have), and the app is started again with that tray already there. Last,
+# Escape in the tray-less window, in a weston that has a keyboard.
 #   wayland.sh BUILD_DIR
 set -u
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/services.sh"
 services_dir=$(mktemp -d /tmp/velmor-wayland.XXXXXX)
-weston_pid=""; app_pid=""; a11y_pid=""; sni_pid=""
+weston_pid=""; app_pid=""; a11y_pid=""; sni_pid=""; xvfb_pid=""; keyed_weston_pid=""
 failures=0
 checks=0
 check() { # description, shell condition
     checks=$((checks + 1))
     if eval "$2" >/dev/null 2>&1; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
 }
-cleanup() { stop_pid "$app_pid"; stop_pid "$sni_pid"; stop_pid "$weston_pid"; stop_pid "$a11y_pid"; stop_services; }
+cleanup() {
+    stop_pid "$app_pid"; stop_pid "$sni_pid"; stop_pid "$weston_pid"; stop_pid "$keyed_weston_pid"; stop_pid "$xvfb_pid"
+    stop_pid "$a11y_pid"; stop_services
+}
 trap cleanup EXIT
 
 start_pulse || exit 1
@@ -67,6 +71,33 @@ hidden() { ! panel | grep -q "Начать запись"; }
 check "a second click hides it" 'wait_until 5 hidden'
 stop_pid "$sni_pid"
 check "when the tray goes, the panel is a window of its own again" 'wait_panel "Начать запись"'
+
+# Escape in the window with no tray behind it. Headless weston has no keyboard, so this runs in a
+# second weston, a window on its own Xvfb whose keys xdotool presses. The client's protocol log
+# shows what the app asks of the compositor: to minimize the window, not to unmap it.
+stop_pid "$app_pid"
+display=:$((90 + $$ % 100))
+Xvfb "$display" -noreset -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+wait_until 10 env DISPLAY="$display" xdpyinfo || { echo "Xvfb did not start"; exit 1; }
+DISPLAY="$display" weston --backend=x11-backend.so --use-pixman --socket=velmor-wayland-keyed --idle-time=0 \
+    --width=800 --height=600 >"$services_dir/weston-keyed.log" 2>&1 &
+keyed_weston_pid=$!
+wait_until 10 test -S "$XDG_RUNTIME_DIR/velmor-wayland-keyed" || { echo "weston on X11 did not start"; exit 1; }
+# Its keyboard focus settled before the app comes: a focus change later takes it from the app.
+wait_until 10 env DISPLAY="$display" xdotool search --name "Weston Compositor"
+DISPLAY="$display" timeout 5 xdotool search --name "Weston Compositor" windowfocus
+protocol="$services_dir/app-keyed.log"
+WAYLAND_DEBUG=client WAYLAND_DISPLAY=velmor-wayland-keyed QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+    "$build/Sources/Velmor/velmor" >"$protocol" 2>&1 &
+app_pid=$!
+check "in a weston with a keyboard, the window shows" 'wait_panel "Начать запись"'
+has_keyboard() { grep -E 'wl_keyboard@[0-9]*\.(enter|leave)\(' "$protocol" | tail -n1 | grep -q enter; }
+wait_until 5 has_keyboard
+DISPLAY="$display" xdotool key --delay 50 Escape
+asked_to_minimize() { grep -q 'xdg_toplevel@[0-9]*\.set_minimized()' "$protocol"; }
+check "Escape asks the compositor to minimize the window, and does not unmap it" \
+    'wait_until 5 asked_to_minimize && ! grep -q "xdg_toplevel@[0-9]*\.destroy()" "$protocol"'
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
