@@ -20,6 +20,8 @@ check() { # description, shell condition
 services_dir=$(mktemp -d /tmp/velmor-e2e.XXXXXX)
 xvfb_pid=""; tray_pid=""; app_pid=""; receiver_pid=""; a11y_pid=""; silent_pid=""; sni_pid=""
 cleanup() {
+    # Nothing here stops the audio server early: if it ended, its log says why.
+    kill -0 "$pulse_pid" 2>/dev/null || { echo "the audio server ended early:"; tail -n 20 "$services_dir/pulse.log"; }
     stop_pid "$app_pid"; stop_pid "$sni_pid"; stop_pid "$receiver_pid"; stop_pid "$silent_pid"; stop_pid "$tray_pid"; stop_pid "$a11y_pid"
     stop_pid "$xvfb_pid"; stop_services
 }
