@@ -27,7 +27,6 @@ x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
 
 CLIENT_MESSAGE = 33
 STRUCTURE_NOTIFY = 1 << 17
-SUBSTRUCTURE_NOTIFY = 1 << 19
 ICONIC_STATE = 3
 
 
@@ -60,7 +59,7 @@ if command == "close":
 if command == "iconified":
     change_state = x11.XInternAtom(display, b"WM_CHANGE_STATE", 0)
     # Sent to the root window for whoever listens there: the window manager, or us.
-    x11.XSelectInput(display, x11.XDefaultRootWindow(display), STRUCTURE_NOTIFY | SUBSTRUCTURE_NOTIFY)
+    x11.XSelectInput(display, x11.XDefaultRootWindow(display), STRUCTURE_NOTIFY)
     x11.XSync(display, 0)
     print("ready", flush=True)
     deadline = time.monotonic() + float(sys.argv[3])
