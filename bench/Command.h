@@ -3,7 +3,10 @@
 // the usage and ends it with 2.
 #pragma once
 
+#include "WorkDirectory.h"
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
@@ -16,6 +19,16 @@ struct Command {
     int maxArguments;
     std::function<int(const QStringList&)> run;
 };
+
+// The benchmark's directory taken as the app takes a recording's: private to the user, held.
+inline std::shared_ptr<WorkDirectory> workDirectory(const QString& dir) {
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    std::shared_ptr<WorkDirectory> opened = WorkDirectory::open(dir);
+    if (!opened) {
+        throw std::runtime_error("cannot hold " + dir.toStdString());
+    }
+    return opened;
+}
 
 inline int dispatch(int argc, char* argv[], const std::map<QString, Command>& commands, const char* usage) {
     QCoreApplication application(argc, argv);

@@ -40,18 +40,14 @@ long rssKb() {
 }
 
 QCoro::Task<int> record(QString dir, int seconds, bool isLive) {
-    std::shared_ptr<Media::LiveExport> live;
+    const std::shared_ptr<WorkDirectory> work = Bench::workDirectory(dir);
     if (isLive) {
-        live = std::make_shared<Media::LiveExport>(QStringList{QDir(dir).filePath(QStringLiteral("system.caf")),
-                                                               QDir(dir).filePath(QStringLiteral("mic.caf"))},
-                                                   QDir(dir).filePath(QStringLiteral("velmor.m4a.part")));
+        work->followWorkFiles();
     }
+    const std::shared_ptr<Media::LiveExport> live = work->liveExport();
     Dispatch::SerialQueue queue(QStringLiteral(VELMOR_APP_ID ".capture"));
-    auto writer = std::make_shared<CaptureWriter>(dir);
-    Capture::StreamConfiguration configuration;
-    configuration.capturesAudio = true;
-    configuration.captureMicrophone = true;
-    Capture::PulseStream stream(configuration, writer);
+    auto writer = std::make_shared<CaptureWriter>(*work);
+    Capture::PulseStream stream(Capture::StreamConfiguration{48000, 2}, writer);
     stream.addStreamOutput(writer, Capture::OutputType::Audio, queue);
     stream.addStreamOutput(writer, Capture::OutputType::Microphone, queue);
     co_await stream.startCapture();
@@ -77,7 +73,7 @@ QCoro::Task<int> record(QString dir, int seconds, bool isLive) {
         QElapsedTimer timer;
         timer.start();
         const std::shared_ptr<std::atomic<bool>> neverCancelled;
-        QCoro::Task<QString> mixing = mixdownWorkFiles(dir, neverCancelled, live);
+        QCoro::Task<QString> mixing = mixdownWorkFiles(work, neverCancelled);
         co_await mixing;
         std::printf("stop_s=%.2f behind_s=%.1f\n", double(timer.elapsed()) / 1000, double(behind) / 48000);
     }
@@ -86,7 +82,7 @@ QCoro::Task<int> record(QString dir, int seconds, bool isLive) {
 
 // 60 s of 50 ms buffers, written with and without the header brought up to date each time.
 int headerCost(const QString& dir) {
-    const Media::PcmFormat format{48000, 2, Media::PcmFormat::SampleType::Float32, true};
+    const Media::PcmFormat format{48000, 2, Media::PcmFormat::SampleType::Float32};
     std::vector<float> buffer(2 * 2400, 0.25f);
     for (const bool update : {false, true}) {
         const QString path = QDir(dir).filePath(update ? "updated.caf" : "plain.caf");
@@ -105,7 +101,7 @@ int headerCost(const QString& dir) {
                 sf_close(raw);
             } else {
                 for (int i = 0; i < 1200; ++i) {
-                    file.write(format, {buffer.data()}, 2400);
+                    file.write(format, buffer.data(), 2400);
                 }
             }
         }

@@ -62,7 +62,7 @@ float musicSample(qint64 n, std::mt19937& random) {
 
 // Two minutes are synthesised and repeated: the encoder sees no difference, the benchmark starts sooner.
 int generate(const QString& kind, double seconds, const QString& path) {
-    const Media::PcmFormat format{kRate, 2, Media::PcmFormat::SampleType::Float32, true};
+    const Media::PcmFormat format{kRate, 2, Media::PcmFormat::SampleType::Float32};
     std::mt19937 random(kind == QLatin1String("speech") ? 1 : 2);
     double state[6] = {};
     std::vector<float> loop(std::size_t(120 * kRate));
@@ -80,7 +80,7 @@ int generate(const QString& kind, double seconds, const QString& path) {
             block[std::size_t(2 * i)] = v;
             block[std::size_t(2 * i + 1)] = v;
         }
-        file.write(format, {block.data()}, count);
+        file.write(format, block.data(), count);
     }
     return 0;
 }
@@ -90,7 +90,7 @@ int mix(const QString& dir, int segments, const QString& coder) {
     timer.start();
     if (segments < 0) {
         // The app's own path, with its defaults.
-        const QString out = QCoro::waitFor(mixdownWorkFiles(dir));
+        const QString out = QCoro::waitFor(mixdownWorkFiles(Bench::workDirectory(dir)));
         std::printf("%s %.2f s\n", qPrintable(out), double(timer.elapsed()) / 1000);
         return 0;
     }

@@ -26,7 +26,7 @@ constexpr qint64 kBuffer = kRate / 20;
 
 struct Source {
     SNDFILE* in = nullptr;
-    Media::PcmFormat format{kRate, 2, Media::PcmFormat::SampleType::Float32, true};
+    Media::PcmFormat format{kRate, 2, Media::PcmFormat::SampleType::Float32};
     std::unique_ptr<Media::AudioFile> out;
 };
 
@@ -36,8 +36,9 @@ int feed(const QString& source, const QString& dir, double speed) {
     for (const QString& name : names) {
         outputs.append(QDir(dir).filePath(name));
     }
-    auto live =
-        std::make_shared<Media::LiveExport>(outputs, QDir(dir).filePath(QStringLiteral("velmor.m4a.part")));
+    const std::shared_ptr<WorkDirectory> work = Bench::workDirectory(dir);
+    work->followWorkFiles();
+    const std::shared_ptr<Media::LiveExport> live = work->liveExport();
     std::vector<Source> sources(2);
     for (int k = 0; k < 2; ++k) {
         SF_INFO info{};
@@ -55,7 +56,7 @@ int feed(const QString& source, const QString& dir, double speed) {
         for (Source& s : sources) {
             const sf_count_t count = s.out ? sf_readf_float(s.in, block.data(), kBuffer) : 0;
             if (count > 0) {
-                s.out->write(s.format, {block.data()}, count);
+                s.out->write(s.format, block.data(), count);
                 more = true;
             } else if (s.out) {
                 s.out.reset(); // a source that ends first is closed then, as at a stop
@@ -73,7 +74,7 @@ int feed(const QString& source, const QString& dir, double speed) {
     const qint64 behind = written - live->position();
     QElapsedTimer stop;
     stop.start();
-    const QString out = QCoro::waitFor(mixdownWorkFiles(dir, nullptr, live));
+    const QString out = QCoro::waitFor(mixdownWorkFiles(work));
     std::printf("stop_s=%.2f behind_s=%.1f finished_live=%d fed_s=%.1f\n", double(stop.elapsed()) / 1000,
                 double(behind) / kRate, live->position() > written - kRate ? 1 : 0,
                 double(clock.elapsed()) / 1000);

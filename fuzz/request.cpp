@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         const Http::UploadRequest request =
             makeUploadRequest(QStringLiteral("/dev/null"), server, QString::fromUtf8(fields[1]),
-                              QString::fromUtf8(fields[2]), 600, {});
+                              uploadLabels(QDateTime::currentDateTime(), QString::fromUtf8(fields[2])), 600);
         const QUrl sent = QUrl::fromEncoded(request.url);
         if (!sent.path().endsWith(QStringLiteral("/api/transcribe")) || sent.hasFragment() ||
             request.url.contains('\n') || request.url.contains('\r')) {

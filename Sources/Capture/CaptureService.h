@@ -1,5 +1,6 @@
-// What the recorder needs of a capture service: the displays, a stream with outputs and a
-// delegate, start and stop. PulseCaptureService is the real one; tests inject faults with fakes.
+// What the recorder needs of a capture service: whether the audio server can be reached, a stream
+// with outputs and a delegate, start and stop. PulseCaptureService is the real one; tests inject faults with
+// fakes.
 #pragma once
 
 #include "CaptureError.h"
@@ -42,10 +43,9 @@ public:
 class CaptureService {
 public:
     virtual ~CaptureService() = default;
-    virtual QCoro::Task<ShareableContent> shareableContent(bool excludingDesktopWindows,
-                                                           bool onScreenWindowsOnly) = 0;
-    virtual std::unique_ptr<Stream> makeStream(const ContentFilter& filter,
-                                               const StreamConfiguration& configuration,
+    // Throws CaptureError when the audio server cannot be reached.
+    virtual QCoro::Task<> checkServer() = 0;
+    virtual std::unique_ptr<Stream> makeStream(const StreamConfiguration& configuration,
                                                std::shared_ptr<StreamDelegate> delegate) = 0;
 };
 

@@ -7,11 +7,9 @@ namespace Capture {
 // The capture service over the audio server (PulseAudio, or PipeWire through pipewire-pulse).
 class PulseCaptureService : public CaptureService {
 public:
-    // Asks the audio server whether it can be reached (its failure is the query's error); the
-    // displays are the screens the toolkit reports.
-    QCoro::Task<ShareableContent> shareableContent(bool excludingDesktopWindows,
-                                                   bool onScreenWindowsOnly) override;
-    std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+    // Connects once to the audio server and lets go.
+    QCoro::Task<> checkServer() override;
+    std::unique_ptr<Stream> makeStream(const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
 };
 

@@ -16,12 +16,12 @@ PulseStream::~PulseStream() {
 }
 
 AudioFormat PulseStream::format() const {
-    return AudioFormat{double(configuration_.sampleRate), configuration_.channelCount, SampleType::Float32, true};
+    return AudioFormat{double(configuration_.sampleRate), configuration_.channelCount, SampleType::Float32};
 }
 
 void PulseStream::addStreamOutput(std::shared_ptr<StreamOutput> output, OutputType type,
                                   Dispatch::SerialQueue& queue) {
-    if (type == OutputType::Screen || !output) {
+    if (!output) {
         throw CaptureError(CaptureError::Kind::Other, QStringLiteral("такой выход не поддерживается"));
     }
     auto tap = std::make_unique<Tap>();

@@ -5,6 +5,7 @@
 #include "MediaError.h"
 
 #include <QFile>
+#include <cmath>
 
 namespace Media {
 
@@ -78,6 +79,28 @@ MediaTime Asset::duration() const {
         }
     }
     return longest;
+}
+
+std::optional<MediaTime> Asset::wholeAacLength(double tolerance) const {
+    try {
+        const av::Input input = av::openInput(path_);
+        if (QByteArray(input->iformat->name).split(',').indexOf("mp4") < 0 || input->nb_streams != 1) {
+            return std::nullopt;
+        }
+        const AVStream* stream = input->streams[0];
+        const int rate = stream->codecpar->sample_rate;
+        if (stream->codecpar->codec_id != AV_CODEC_ID_AAC || rate <= 0 || stream->duration == AV_NOPTS_VALUE) {
+            return std::nullopt;
+        }
+        const MediaTime stated{av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate}), rate, true};
+        const MediaTime counted{countedSamples(path_, 0), rate, true};
+        if (std::abs(stated.seconds() - counted.seconds()) > tolerance) {
+            return std::nullopt;
+        }
+        return counted;
+    } catch (const MediaError&) {
+        return std::nullopt;
+    }
 }
 
 QCoro::Task<QList<AssetTrack>> Asset::loadAudioTracks() const {

@@ -7,6 +7,7 @@
 #include <QCoroTask>
 #include <QList>
 #include <QString>
+#include <optional>
 
 namespace Media {
 
@@ -30,6 +31,10 @@ public:
     // The same, blocking; for pool threads.
     QList<AssetTrack> audioTracks() const;
     MediaTime duration() const;
+    // Blocking. The length of an MPEG-4 file that holds one track, AAC audio, counted over the
+    // packets that are really there and agreeing with what the container states within `tolerance`
+    // seconds; nothing for any other file (a cut-off or foreign file, or one that cannot be read).
+    std::optional<MediaTime> wholeAacLength(double tolerance) const;
 
 private:
     QString path_;

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace Media {
 
@@ -60,7 +59,7 @@ AudioFile::AudioFile(const QString& path, const PcmFormat& format) : format_(for
     // Little-endian, as the audio arrives: the default big-endian CAF would swap every sample.
     info.format = SF_FORMAT_CAF | SF_ENDIAN_LITTLE | subtypeOf(format.sampleType);
     const QByteArray native = QFile::encodeName(path);
-    fd_ = ::open(native.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    fd_ = ::open(native.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
     if (fd_ < 0) {
         throw MediaError(MediaError::Kind::CannotWrite, writeFailureReason(errno));
     }
@@ -101,38 +100,15 @@ sf_count_t AudioFile::writeInterleaved(const void* data, sf_count_t frames) {
     return 0;
 }
 
-void AudioFile::write(const PcmFormat& format, const QList<const void*>& blocks, qint64 frames) {
-    const int expectedBlocks = format.isInterleaved ? 1 : format.channelCount;
-    if (format != format_ || blocks.size() != expectedBlocks) {
+void AudioFile::write(const PcmFormat& format, const void* interleaved, qint64 frames) {
+    if (format != format_ || !interleaved) {
         throw MediaError(MediaError::Kind::Unsupported);
     }
     if (frames <= 0) {
         return;
     }
-    sf_count_t written = 0;
     errno = 0;
-    if (format_.isInterleaved) {
-        written = writeInterleaved(blocks.front(), frames);
-    } else {
-        // libsndfile takes interleaved frames: lay the planes side by side, a slice at a time.
-        const int width = format_.bytesPerSample();
-        const int channels = format_.channelCount;
-        constexpr qint64 kSlice = 4096;
-        std::vector<char> slice(std::size_t(kSlice * channels * width));
-        for (qint64 start = 0; start < frames; start += kSlice) {
-            const qint64 count = std::min(kSlice, frames - start);
-            for (qint64 frame = 0; frame < count; ++frame) {
-                for (int channel = 0; channel < channels; ++channel) {
-                    const char* source = static_cast<const char*>(blocks[channel]) + (start + frame) * width;
-                    std::copy_n(source, width, slice.data() + (frame * channels + channel) * width);
-                }
-            }
-            written += writeInterleaved(slice.data(), count);
-            if (written != start + count) {
-                break;
-            }
-        }
-    }
+    const sf_count_t written = writeInterleaved(interleaved, frames);
     const int writeError = errno;
     framesWritten_ += written;
     if (written != frames) {

@@ -6,7 +6,6 @@
 
 #include "PcmFormat.h"
 
-#include <QList>
 #include <QString>
 #include <cstddef>
 #include <sndfile.h>
@@ -15,7 +14,8 @@ namespace Media {
 
 class AudioFile {
 public:
-    // Creates (or replaces) the file, readable by the user alone; throws MediaError.
+    // Creates (or replaces) the file, readable by the user alone; a symbolic link in its place is
+    // not followed (CannotWrite). Throws MediaError.
     AudioFile(const QString& path, const PcmFormat& format);
     ~AudioFile();
     AudioFile(const AudioFile&) = delete;
@@ -24,10 +24,10 @@ public:
     const PcmFormat& format() const { return format_; }
     qint64 framesWritten() const { return framesWritten_; }
 
-    // Appends `frames` frames given as one interleaved block, or one block per channel. Throws
-    // MediaError: Unsupported when the data is not in the file's format, CannotWrite when the
-    // disk refuses it or the file was removed (noticed within a second).
-    void write(const PcmFormat& format, const QList<const void*>& blocks, qint64 frames);
+    // Appends `frames` interleaved frames. Throws MediaError: Unsupported when the data is not in
+    // the file's format, CannotWrite when the disk refuses it or the file was removed (noticed
+    // within a second).
+    void write(const PcmFormat& format, const void* interleaved, qint64 frames);
 
 private:
     sf_count_t writeInterleaved(const void* data, sf_count_t frames);

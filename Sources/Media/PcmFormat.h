@@ -1,4 +1,5 @@
-// The one description of linear PCM here: what the capture delivers and what the work files hold.
+// The one description of linear PCM here, always interleaved: what the capture delivers and what
+// the work files hold.
 #pragma once
 
 namespace Media {
@@ -8,7 +9,6 @@ struct PcmFormat {
     double sampleRate = 48000;
     int channelCount = 2;
     SampleType sampleType = SampleType::Float32;
-    bool isInterleaved = true;
 
     int bytesPerSample() const {
         switch (sampleType) {

@@ -1,13 +1,38 @@
 #include "SingleInstance.h"
 
+#include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QLocalSocket>
+#include <QStandardPaths>
+#include <QThread>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace UI {
 
-SingleInstance::SingleInstance(const QString& name, QObject* parent) : QObject(parent), name_(name) {
+namespace {
+
+const char* const kLockFile = "lock";
+const char* const kSocketFile = "socket";
+
+bool isPrivateDirectory(const struct stat& status) {
+    return S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+// Clears a name inside the opened directory, whatever it is.
+void clear(int directoryFd, const char* name) {
+    if (::unlinkat(directoryFd, name, 0) != 0) {
+        ::unlinkat(directoryFd, name, AT_REMOVEDIR);
+    }
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(QString directory, QObject* parent)
+    : QObject(parent), directory_(QDir::cleanPath(directory)) {
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_.nextPendingConnection()) {
             socket->deleteLater();
@@ -16,30 +41,91 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent) : QObject(p
     });
 }
 
-QString SingleInstance::userSocketPath() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) {
-        return QDir(runtime).filePath(QStringLiteral(VELMOR_APP_ID ".socket"));
+SingleInstance::~SingleInstance() {
+    server_.close();
+    if (lockFd_ >= 0) {
+        ::close(lockFd_);
     }
-    return QStringLiteral("/tmp/velmor-%1.socket").arg(::getuid());
+    if (directoryFd_ >= 0) {
+        ::close(directoryFd_);
+    }
 }
 
-bool SingleInstance::askRunningInstanceToShow() {
-    QLocalSocket socket;
-    socket.connectToServer(name_);
-    if (!socket.waitForConnected(1000)) {
+QString SingleInstance::userDirectory() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(QStringLiteral("velmor/instance"));
+}
+
+QString SingleInstance::socketPath() const {
+    return QDir(directory_).filePath(QString::fromLatin1(kSocketFile));
+}
+
+int SingleInstance::openPrivateDirectory() {
+    const QByteArray native = QFile::encodeName(directory_);
+    QDir().mkpath(QFileInfo(directory_).absolutePath());
+    struct stat status {};
+    if (::lstat(native.constData(), &status) == 0 && !isPrivateDirectory(status)) {
+        if (S_ISDIR(status.st_mode) && status.st_uid == ::getuid()) {
+            ::chmod(native.constData(), S_IRWXU);
+        } else {
+            // A link, a file, or someone else's directory in its place is moved aside, not used.
+            const QByteArray aside = native + ".stale-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+            ::rename(native.constData(), aside.constData());
+        }
+    }
+    ::mkdir(native.constData(), S_IRWXU);
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !isPrivateDirectory(status)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    return fd;
+}
+
+bool SingleInstance::claim() {
+    directoryFd_ = openPrivateDirectory();
+    if (directoryFd_ < 0) {
+        // Nowhere to keep a lock: running is better than refusing to record.
+        qWarning("velmor: %s cannot be made private to this user; not guarding against a second instance",
+                 qPrintable(directory_));
+        return true;
+    }
+    for (int attempt = 0; attempt < 2 && lockFd_ < 0; ++attempt) {
+        lockFd_ = ::openat(directoryFd_, kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (lockFd_ < 0) {
+            clear(directoryFd_, kLockFile);
+        }
+    }
+    if (lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        ::close(lockFd_);
+        lockFd_ = -1;
         return false;
     }
-    socket.write("show\n");
-    socket.waitForBytesWritten(1000);
+    // A socket left by an instance that crashed, or anything else by that name.
+    clear(directoryFd_, kSocketFile);
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_.listen(socketPath())) {
+        qWarning("velmor: cannot listen at %s: %s", qPrintable(socketPath()), qPrintable(server_.errorString()));
+    }
     return true;
 }
 
-void SingleInstance::listen() {
-    // A socket left by a crashed instance would keep us from listening.
-    QLocalServer::removeServer(name_);
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    server_.listen(name_);
+bool SingleInstance::askRunningInstanceToShow() {
+    // The running instance may hold the lock a moment before it listens.
+    const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + 3000;
+    do {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath());
+        if (socket.waitForConnected(500)) {
+            socket.write("show\n");
+            socket.waitForBytesWritten(1000);
+            return true;
+        }
+        QThread::msleep(100);
+    } while (QDateTime::currentMSecsSinceEpoch() < deadline);
+    return false;
 }
 
 } // namespace UI

@@ -1,4 +1,8 @@
-// One running instance per user: a second start asks the first to show its panel and ends.
+// One running instance per user. A lock decides who runs: it is held in a directory beside the
+// settings that only this user can write, so every launch of the user finds the same one whatever
+// its environment ($XDG_RUNTIME_DIR, $TMPDIR), and no other user can block or reach it. The kernel
+// drops the lock when the process ends, crash or not. The socket beside it only carries "show the
+// panel" from a later launch.
 #pragma once
 
 #include <QLocalServer>
@@ -10,19 +14,30 @@ class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
-    explicit SingleInstance(const QString& name, QObject* parent = nullptr);
-    // One per user, whatever $TMPDIR says: in $XDG_RUNTIME_DIR, else in /tmp under the user's id.
-    static QString userSocketPath();
-    // True when another instance answered; it has been asked to show itself.
+    explicit SingleInstance(QString directory = userDirectory(), QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // "velmor/instance" in the user's configuration directory.
+    static QString userDirectory();
+    // True when this process is the one instance from now on: it holds the lock and listens for
+    // later launches. False when another instance holds it. Whatever else lies at the paths it
+    // uses (a stale socket, a file or directory in their place) is cleared away, never obeyed.
+    bool claim();
+    // Asks the running instance to show its panel, waiting a little for one that is starting;
+    // false when none answered.
     bool askRunningInstanceToShow();
-    // Starts listening for later instances.
-    void listen();
 
 signals:
     void showRequested();
 
 private:
-    QString name_;
+    // The directory, private to this user, opened; -1 when it cannot be made so.
+    int openPrivateDirectory();
+    QString socketPath() const;
+
+    QString directory_;
+    int directoryFd_ = -1;
+    int lockFd_ = -1;
     QLocalServer server_;
 };
 

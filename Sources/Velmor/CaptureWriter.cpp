@@ -2,9 +2,9 @@
 
 #include "MediaError.h"
 
-#include <QDir>
-
-CaptureWriter::CaptureWriter(QString dir) : dir_(std::move(dir)) {}
+CaptureWriter::CaptureWriter(const WorkDirectory& dir)
+    : systemPath_(dir.sourcePath(WorkDirectory::Source::System)),
+      micPath_(dir.sourcePath(WorkDirectory::Source::Microphone)) {}
 
 void CaptureWriter::closeFiles() {
     systemFile.reset();
@@ -19,12 +19,10 @@ void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer
     try {
         switch (type) {
         case Capture::OutputType::Audio:
-            write(buffer, systemFile, QStringLiteral("system.caf"));
+            write(buffer, systemFile, systemPath_);
             break;
         case Capture::OutputType::Microphone:
-            write(buffer, micFile, QStringLiteral("mic.caf"));
-            break;
-        case Capture::OutputType::Screen:
+            write(buffer, micFile, micPath_);
             break;
         }
     } catch (const Media::MediaError& error) {
@@ -41,24 +39,15 @@ void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer
 }
 
 void CaptureWriter::write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file,
-                          const QString& name) {
+                          const QString& path) {
     if (!buffer.isValid() || !buffer.formatDescription()) {
         return;
     }
     const Media::PcmFormat& format = *buffer.formatDescription();
     if (!file) {
-        file = std::make_unique<Media::AudioFile>(QDir(dir_).filePath(name), format);
+        file = std::make_unique<Media::AudioFile>(path, format);
     }
-    buffer.withAudioBufferList([&](const QList<Capture::AudioBlock>& blocks) {
-        if (blocks.isEmpty()) {
-            return;
-        }
-        QList<const void*> data;
-        for (const Capture::AudioBlock& block : blocks) {
-            data.append(block.data);
-        }
-        file->write(format, data, buffer.frameCount());
-    });
+    buffer.withSamples([&](const void* interleaved) { file->write(format, interleaved, buffer.frameCount()); });
 }
 
 void CaptureWriter::streamDidStopWithError(Capture::Stream&, std::exception_ptr error) {

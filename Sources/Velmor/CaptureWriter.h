@@ -1,9 +1,10 @@
 // Receives the capture's audio on the capture queue and appends each source to its own work file
-// in the recording's directory: system audio to "system.caf", the microphone to "mic.caf".
+// in the recording's directory.
 #pragma once
 
 #include "AudioFile.h"
 #include "CaptureService.h"
+#include "WorkDirectory.h"
 
 #include <QString>
 #include <functional>
@@ -11,9 +12,8 @@
 
 class CaptureWriter : public Capture::StreamOutput, public Capture::StreamDelegate {
 public:
-    explicit CaptureWriter(QString dir);
-
-    const QString& dir() const { return dir_; }
+    // The directory outlives the writer.
+    explicit CaptureWriter(const WorkDirectory& dir);
 
     // Set once by the start workflow before the stream exists. Called, on the capture queue or a
     // thread of the service, when the capture ends by itself: the service stopped the stream, or
@@ -32,8 +32,9 @@ public:
 private:
     // A buffer the file cannot take (another format, unreachable data) is dropped; one that the
     // disk refuses closes both files and ends the recording, so that no later loss goes unseen.
-    void write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file, const QString& name);
+    void write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file, const QString& path);
 
-    const QString dir_;
+    const QString systemPath_;
+    const QString micPath_;
     bool isClosed_ = false;
 };

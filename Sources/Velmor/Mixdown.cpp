@@ -5,84 +5,78 @@
 #include "Composition.h"
 #include "ExportSession.h"
 #include "LiveExport.h"
-#include "VelmorError.h"
-
 #include "MediaError.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <unistd.h>
+#include "VelmorError.h"
+#include "WorkDirectory.h"
 
 namespace {
 
-const char* const kSources[] = {"system.caf", "mic.caf"};
+const QString kEmptyText = QStringLiteral("Запись пустая — ничего не прозвучало");
+const QString kBrokenText = QStringLiteral("Запись повреждена — её не из чего собрать");
 
-QString partialOf(const QString& dir) {
-    return QDir(dir).filePath(QStringLiteral("velmor.m4a.part"));
-}
-
-// Builds the composition from the work files, in their fixed order. A file that cannot be read
-// ends the whole mixdown; a missing, silent or too short one is left out. Blocking: the loads
-// read the files, so this runs on a pool thread.
-std::pair<Media::Composition, int> compose(const QString& dir) {
+struct Sources {
     Media::Composition composition;
     int accepted = 0;
-    for (const char* name : kSources) {
-        const QString path = QDir(dir).filePath(QString::fromLatin1(name));
-        if (!QFileInfo::exists(path)) {
+    bool isAnyUnreadable = false;
+    double seconds = 0; // of the longest source taken
+};
+
+// Builds the composition from the work files, in their fixed order. A missing, empty, unreadable,
+// silent or too short one is left out. Blocking: the loads read the files.
+Sources compose(const WorkDirectory& dir) {
+    Sources sources;
+    for (const WorkDirectory::Source source : WorkDirectory::kSources) {
+        if (!dir.hasSource(source)) {
             continue;
         }
-        const Media::Asset asset(path);
-        const QList<Media::AssetTrack> tracks = asset.audioTracks();
-        const Media::MediaTime duration = asset.duration();
-        if (tracks.isEmpty()) {
+        QList<Media::AssetTrack> tracks;
+        Media::MediaTime duration;
+        try {
+            const Media::Asset asset(dir.sourcePath(source));
+            tracks = asset.audioTracks();
+            duration = asset.duration();
+        } catch (const Media::MediaError&) {
+            sources.isAnyUnreadable = true;
             continue;
         }
         // Strictly longer than 0.2 s; an invalid duration (NaN) fails the comparison too.
-        if (!(duration.seconds() > 0.2)) {
+        if (tracks.isEmpty() || !(duration.seconds() > 0.2)) {
             continue;
         }
-        Media::CompositionTrack* track = composition.addMutableAudioTrack(0);
+        Media::CompositionTrack* track = sources.composition.addMutableAudioTrack(0);
         if (!track) {
             continue;
         }
         // Only the first audio track, from time zero: both sources start together.
         track->insertTimeRange({Media::MediaTime::zero(), duration}, tracks.front(), Media::MediaTime::zero());
-        ++accepted;
+        ++sources.accepted;
+        sources.seconds = std::max(sources.seconds, duration.seconds());
     }
-    return {composition, accepted};
+    return sources;
 }
 
-// A finished file appears under its name only once it is whole: one cut off by a crash or a quit
-// is never taken for a finished one.
-void publish(const QString& partial, const QString& output) {
-    QFile file(partial);
-    if (!file.open(QIODevice::ReadWrite) || ::fsync(file.handle()) != 0 ||
-        ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(output).constData()) != 0) {
-        QFile::remove(partial);
-        throw Media::MediaError(Media::MediaError::Kind::CannotWrite);
+// Whether the finished mix there is whole, measured against the work files it was made of.
+bool isWholeMix(const WorkDirectory& dir, const Sources& sources) {
+    if (!dir.hasMix()) {
+        return false;
     }
+    const std::optional<Media::MediaTime> length = Media::Asset(dir.mixPath()).wholeAacLength(1.0);
+    return length && (sources.accepted == 0 || std::abs(length->seconds() - sources.seconds) <= 1.0);
 }
 
-} // namespace
-
-QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<std::atomic<bool>>& isCancelled,
-                                      const std::shared_ptr<Media::LiveExport>& live) {
-    QCoro::Task<std::pair<Media::Composition, int>> composing =
-        Dispatch::runInBackground([dir] { return compose(dir); });
-    const std::pair<Media::Composition, int> composed = co_await composing;
-    const Media::Composition& composition = composed.first;
-    if (composed.second < 1) {
-        throw VelmorError(QStringLiteral("Запись пустая — ничего не прозвучало"));
-    }
-    const QString output = QDir(dir).filePath(QStringLiteral("velmor.m4a"));
-    const QString partial = partialOf(dir);
-    if (followsWorkFiles(live, dir)) {
+// By reference (GCC 12, see Background.h): the callers own the arguments until the task ends.
+QCoro::Task<QString> exportMix(const std::shared_ptr<WorkDirectory>& dir, const Media::Composition& composition,
+                               const std::shared_ptr<std::atomic<bool>>& isCancelled) {
+    const std::shared_ptr<Media::LiveExport> live = dir->liveExport();
+    if (live) {
         QCoro::Task<bool> finishing = Dispatch::runInBackground(
             [live, composition, isCancelled] { return live->finish(composition, isCancelled); });
-        if (co_await finishing) {
-            publish(partial, output);
-            co_return output;
+        const bool isFinished = co_await finishing;
+        // Finished or given up: of no further use to this recording.
+        dir->dropLiveExport();
+        if (isFinished) {
+            dir->publishMix();
+            co_return dir->mixPath();
         }
     }
     std::unique_ptr<Media::ExportSession> exporter =
@@ -93,20 +87,48 @@ QCoro::Task<QString> mixdownWorkFiles(const QString& dir, const std::shared_ptr<
     if (isCancelled) {
         exporter->cancelWhen(isCancelled);
     }
-    QCoro::Task<> exporting = exporter->exportTo(partial, Media::ExportSession::FileType::AppleM4A);
+    QCoro::Task<> exporting = exporter->exportTo(dir->partialMixPath(), Media::ExportSession::FileType::AppleM4A);
     co_await exporting;
-    publish(partial, output);
-    co_return output;
+    dir->publishMix();
+    co_return dir->mixPath();
 }
 
-std::shared_ptr<Media::LiveExport> followWorkFiles(const QString& dir) {
-    QStringList sources;
-    for (const char* name : kSources) {
-        sources.append(QDir(dir).filePath(QString::fromLatin1(name)));
+} // namespace
+
+QCoro::Task<QString> mixToSend(const std::shared_ptr<WorkDirectory>& dir,
+                               const std::shared_ptr<std::atomic<bool>>& isCancelled,
+                               const std::function<void()>& onMixing) {
+    QCoro::Task<std::pair<Sources, bool>> looking = Dispatch::runInBackground([dir] {
+        Sources sources = compose(*dir);
+        const bool isWhole = isWholeMix(*dir, sources);
+        return std::pair<Sources, bool>{std::move(sources), isWhole};
+    });
+    const std::pair<Sources, bool> found = co_await looking;
+    if (found.second) {
+        dir->dropLiveExport();
+        co_return dir->mixPath();
     }
-    return std::make_shared<Media::LiveExport>(sources, partialOf(dir));
+    if (found.first.accepted < 1) {
+        // A mix that is not whole, or a work file that cannot be read, with nothing to make anew.
+        throw VelmorError(dir->hasMix() || found.first.isAnyUnreadable ? kBrokenText : kEmptyText,
+                          VelmorError::Scope::thisRecording);
+    }
+    if (onMixing) {
+        onMixing();
+    }
+    QCoro::Task<QString> exporting = exportMix(dir, found.first.composition, isCancelled);
+    const QString mixed = co_await exporting;
+    co_return mixed;
 }
 
-bool followsWorkFiles(const std::shared_ptr<Media::LiveExport>& live, const QString& dir) {
-    return live && live->output() == partialOf(dir);
+QCoro::Task<QString> mixdownWorkFiles(const std::shared_ptr<WorkDirectory>& dir,
+                                      const std::shared_ptr<std::atomic<bool>>& isCancelled) {
+    QCoro::Task<Sources> composing = Dispatch::runInBackground([dir] { return compose(*dir); });
+    const Sources sources = co_await composing;
+    if (sources.accepted < 1) {
+        throw VelmorError(sources.isAnyUnreadable ? kBrokenText : kEmptyText, VelmorError::Scope::thisRecording);
+    }
+    QCoro::Task<QString> exporting = exportMix(dir, sources.composition, isCancelled);
+    const QString mixed = co_await exporting;
+    co_return mixed;
 }

@@ -3,25 +3,24 @@
 #include <QCoroTask>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 
-namespace Media {
-class LiveExport;
-}
+class WorkDirectory;
 
-// Lays "system.caf" and "mic.caf" of a work directory over each other from time zero and exports
-// "velmor.m4a" there. Returns its path. Throws VelmorError for an empty recording or an export
-// that cannot be set up, and the media layer's error for a file that cannot be read or written
-// or an export cancelled through `isCancelled` (may be null). What `live` (may be null) has
-// already encoded of these files is finished rather than done again, unless it cannot give the
-// same file; its failure never fails the mixdown. The caller keeps the arguments alive until the
-// task ends.
-QCoro::Task<QString> mixdownWorkFiles(const QString& dir,
-                                      const std::shared_ptr<std::atomic<bool>>& isCancelled = nullptr,
-                                      const std::shared_ptr<Media::LiveExport>& live = nullptr);
+// The file to send of a recording: its finished mix when that is whole (one AAC track in MPEG-4,
+// as long as the work files within a second where there are any), else a new mixdown of the work
+// files. Returns its path. Throws VelmorError for a recording with nothing to send (empty, or
+// broken beyond repair) or an export that cannot be set up, and the media layer's error for a file
+// that cannot be written or an export cancelled through `isCancelled` (may be null). `onMixing`
+// (may be null) is told when a mixdown begins.
+QCoro::Task<QString> mixToSend(const std::shared_ptr<WorkDirectory>& dir,
+                               const std::shared_ptr<std::atomic<bool>>& isCancelled,
+                               const std::function<void()>& onMixing);
 
-// Starts mixing and encoding the work files of `dir` while they are written, for
-// mixdownWorkFiles to finish (Media::LiveExport).
-std::shared_ptr<Media::LiveExport> followWorkFiles(const QString& dir);
-// Whether `live` follows the work files of `dir`.
-bool followsWorkFiles(const std::shared_ptr<Media::LiveExport>& live, const QString& dir);
+// Lays the work files of `dir` over each other from time zero and exports the finished mix there.
+// A missing, empty, unreadable or too short work file is left out. What the directory's live
+// export has already encoded of these files is finished rather than done again, unless it cannot
+// give the same file; its failure never fails the mixdown. Throws as mixToSend does.
+QCoro::Task<QString> mixdownWorkFiles(const std::shared_ptr<WorkDirectory>& dir,
+                                      const std::shared_ptr<std::atomic<bool>>& isCancelled = nullptr);

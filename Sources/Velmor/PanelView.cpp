@@ -116,6 +116,7 @@ void PanelView::build() {
     titleField_ = new QLineEdit;
     titleField_->setPlaceholderText(QStringLiteral("Название встречи (необязательно)"));
     titleField_->setAccessibleName(QStringLiteral("Название встречи"));
+    titleField_->setMaxLength(Recorder::kTitleLimit);
     stack->addWidget(titleField_);
 
     auto* mainRow = new QHBoxLayout;
@@ -282,7 +283,7 @@ void PanelView::refresh() {
     meetingLink_->setVisible(recorder_->lastLink().has_value());
     const int saved = recorder_->savedCount();
     sendSavedButton_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));
-    sendSavedButton_->setVisible(saved > 0 && !recorder_->isBusy());
+    sendSavedButton_->setVisible(recorder_->canSendSaved());
     cancelSendButton_->setVisible(recorder_->isSending());
     if (recorder_->lastLink()) {
         meetingLink_->setToolTip(recorder_->lastLink()->toDisplayString(QUrl::RemoveUserInfo));

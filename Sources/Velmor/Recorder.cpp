@@ -1,21 +1,13 @@
 #include "Recorder.h"
 
-#include "DateStamps.h"
+#include "Background.h"
 #include "ErrorDescription.h"
-#include "LiveExport.h"
-#include "Mixdown.h"
 #include "NotificationCenter.h"
 #include "PulseCaptureService.h"
-#include "UploadRequest.h"
-#include "VelmorError.h"
 
-#include <QCoreApplication>
-#include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QUuid>
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
 
 namespace {
 
@@ -23,160 +15,54 @@ namespace {
 const QString kStartFailureSuffix =
     QStringLiteral(". Проверьте, что звуковой сервер (PipeWire или PulseAudio) запущен.");
 
-// The temporary directory is shared between users on Linux, and a recording is private: the
-// work directory is readable by the user alone.
-void createPrivateDirectory(const QString& path) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (::mkdir(QFile::encodeName(path).constData(), S_IRWXU) != 0) {
-        throw std::runtime_error(QStringLiteral("Не удалось создать папку записи (%1)")
-                                     .arg(QString::fromLocal8Bit(std::strerror(errno)))
-                                     .toStdString());
-    }
-}
-
-QString newWorkDirPath() {
-    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    return QDir::cleanPath(QDir(SavedRecordings::workRoot()).filePath(QStringLiteral("velmor-") + uuid));
-}
-
 QString keptText(const QString& dir) {
-    return QStringLiteral(". Файл сохранён в ") + QDir::cleanPath(dir);
-}
-
-Capture::StreamConfiguration captureConfiguration() {
-    Capture::StreamConfiguration configuration;
-    configuration.capturesAudio = true;
-    configuration.excludesCurrentProcessAudio = true;
-    configuration.sampleRate = 48000;
-    configuration.channelCount = 2;
-    configuration.captureMicrophone = true;
-    return configuration;
+    return QStringLiteral(". Файл сохранён в ") + dir;
 }
 
 } // namespace
 
 Recorder::Recorder(std::shared_ptr<Capture::CaptureService> captureService)
-    : captureService_(captureService ? std::move(captureService)
-                                     : std::make_shared<Capture::PulseCaptureService>()),
-      notifications_(std::make_unique<Notifications::NotificationCenter>()) {
-    refreshSaved();
+    : notifications_(std::make_unique<Notifications::NotificationCenter>()),
+      capture_(captureService ? std::move(captureService) : std::make_shared<Capture::PulseCaptureService>()) {
+    connect(&capture_, &CaptureSession::ticked, this, &Recorder::tick);
+    connect(&capture_, &CaptureSession::endedByItself, this, &Recorder::interrupt);
+    delivery_.onStep = [this](const QString& step) { status = step; };
+    // Nothing awaits the task; it catches every failure itself.
+    findSaved();
 }
 
 Recorder::~Recorder() = default;
 
 QCoro::Task<> Recorder::start() {
-    if (isRecording()) {
-        co_return;
-    }
-    if (isBusy()) {
+    if (isRecording() || isBusy()) {
         co_return;
     }
     isBusy = true;
     status = QStringLiteral("Запрашиваем доступ…");
-    std::shared_ptr<CaptureWriter> newWriter;
-    std::unique_ptr<Capture::Stream> newStream;
     try {
-        const Capture::ShareableContent content = co_await captureService_->shareableContent(false, false);
-        if (content.displays.isEmpty()) {
-            throw VelmorError(QStringLiteral("Нет экрана для захвата"));
-        }
-        const Capture::ContentFilter filter{content.displays.front(), {}};
-        const Capture::StreamConfiguration configuration = captureConfiguration();
-        const QString dir = newWorkDirPath();
-        createPrivateDirectory(dir);
-        workDir = dir;
-        newWriter = std::make_shared<CaptureWriter>(dir);
-        newWriter->onStop = interruptionHandler();
-        newStream = captureService_->makeStream(filter, configuration, newWriter);
-        newStream->addStreamOutput(newWriter, Capture::OutputType::Audio, queue);
-        newStream->addStreamOutput(newWriter, Capture::OutputType::Microphone, queue);
-        co_await newStream->startCapture();
-
-        stream = std::move(newStream);
-        writer = std::move(newWriter);
-        liveExport_ = followWorkFiles(dir);
-        startedAt = QDateTime::currentDateTimeUtc();
-        SavedRecordings::writeInfo(dir, {startedAt->toLocalTime(), QString()});
+        QCoro::Task<> starting = capture_.start();
+        co_await starting;
         isRecording = true;
         status = QStringLiteral("Идёт запись. Говорите как обычно.");
-        timer = std::make_unique<QTimer>();
-        QPointer<Recorder> weak(this);
-        QObject::connect(timer.get(), &QTimer::timeout, [weak] {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [weak] {
-                    if (weak) {
-                        weak->tick();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-        timer->start(1000);
-        isBusy = false;
     } catch (...) {
-        const QString description = currentErrorDescription();
-        newStream.reset();
-        discardWorkFiles(newWriter);
-        status = QStringLiteral("Не удалось начать: ") + description + kStartFailureSuffix;
-        isBusy = false;
+        status = QStringLiteral("Не удалось начать: ") + currentErrorDescription() + kStartFailureSuffix;
     }
-}
-
-void Recorder::discardWorkFiles(const std::shared_ptr<CaptureWriter>& failed) {
-    // A source that started before the other one failed has written its first buffers.
-    if (!failed) {
-        return;
-    }
-    queue.sync([failed] { failed->closeFiles(); });
-    for (const char* name : {"system.caf", "mic.caf"}) {
-        QFile::remove(QDir(failed->dir()).filePath(QString::fromLatin1(name)));
-    }
-}
-
-void Recorder::closeWorkFiles() {
-    queue.sync([this] {
-        if (writer) {
-            writer->closeFiles();
-        }
-    });
-}
-
-std::function<void(std::exception_ptr)> Recorder::interruptionHandler() {
-    QPointer<Recorder> weak(this);
-    return [weak](std::exception_ptr error) {
-        const QString description = errorDescription(error);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [weak, description] {
-                if (weak) {
-                    weak->interrupt(description);
-                }
-            },
-            Qt::QueuedConnection);
-    };
+    isBusy = false;
 }
 
 void Recorder::interrupt(const QString& description) {
-    // A send that is stopping the capture finishes the recording itself.
-    if (!isRecording() || isSending_ || !workDir) {
+    const std::shared_ptr<WorkDirectory> dir = capture_.interrupt();
+    if (!dir) {
         return;
     }
-    const QString dir = *workDir;
-    closeWorkFiles();
-    if (liveExport_) {
-        liveExport_->sourcesComplete();
-    }
-    if (timer) {
-        timer->stop();
-    }
-    // Whatever the stream still delivers finds the files closed.
-    stream.reset();
-    writer.reset();
     isRecording = false;
     status =
-        QStringLiteral("Запись прервана: ") + description + (QFileInfo(dir).isDir() ? keptText(dir) : QString());
+        QStringLiteral("Запись прервана: ") + description + (dir->isRemoved() ? QString() : keptText(dir->path()));
     notify(QStringLiteral("Запись прервана"), description);
-    refreshSaved();
+    // Held with what was mixed while it was recorded, for its send.
+    if (!dir->isRemoved() && SavedRecordings::holdsRecording(*dir)) {
+        keepSaved({dir->path(), dir->readInfo().recordedAt, dir});
+    }
 }
 
 QString Recorder::formatElapsed(double seconds) {
@@ -186,10 +72,10 @@ QString Recorder::formatElapsed(double seconds) {
 }
 
 void Recorder::tick() {
-    if (!startedAt) {
+    if (!capture_.startedAt()) {
         return;
     }
-    const double seconds = double(startedAt->msecsTo(QDateTime::currentDateTimeUtc())) / 1000.0;
+    const double seconds = double(capture_.startedAt()->msecsTo(QDateTime::currentDateTimeUtc())) / 1000.0;
     elapsedText = formatElapsed(seconds);
 }
 
@@ -201,36 +87,27 @@ QCoro::Task<> Recorder::stopAndSend(QString server, QString apiKey) {
 }
 
 QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString& apiKey) {
-    if (!isRecording() || !stream || !workDir) {
-        co_return;
-    }
     // A second press while the first run still waits for the capture to stop is turned away.
-    if (isSending_) {
+    if (!isRecording() || isBusy()) {
         co_return;
     }
-    const QString dir = *workDir;
-    beginSending(dir);
     isBusy = true;
-    if (timer) {
-        timer->stop();
-    }
     status = QStringLiteral("Останавливаем…");
-    try {
-        co_await stream->stopCapture();
-    } catch (...) {
-        // A failed stop changes nothing: the files hold what was captured.
-    }
-    stream.reset();
+    QCoro::Task<std::shared_ptr<WorkDirectory>> stopping = capture_.stop();
+    const std::shared_ptr<WorkDirectory> dir = co_await stopping;
     isRecording = false;
-    closeWorkFiles();
-    writer.reset();
-    const std::optional<SavedRecordings::RecordingInfo> current;
-    QCoro::Task<> delivering = deliver(dir, server, apiKey, current);
-    co_await delivering;
+    if (dir) {
+        // The title is read as the upload starts: it can still be typed while the mix is made.
+        const std::function<QString()> typedTitle = [this] { return title(); };
+        QCoro::Task<Delivery::Result> delivering = deliver(dir, server, apiKey, typedTitle);
+        const Delivery::Result result = co_await delivering;
+        if (result != Delivery::Result::sent && result != Delivery::Result::unsendable) {
+            keepSaved({dir->path(), dir->readInfo().recordedAt, nullptr});
+        }
+    }
     title = QString();
     elapsedText = QStringLiteral("00:00");
     isBusy = false;
-    endSending();
 }
 
 QCoro::Task<> Recorder::sendSaved(QString server, QString apiKey) {
@@ -240,100 +117,80 @@ QCoro::Task<> Recorder::sendSaved(QString server, QString apiKey) {
 }
 
 QCoro::Task<> Recorder::sendSavedWorkflow(const QString& server, const QString& apiKey) {
-    if (isRecording() || isBusy()) {
+    if (!canSendSaved()) {
         co_return;
     }
     isBusy = true;
-    const QStringList dirs = SavedRecordings::find({});
-    for (const QString& dir : dirs) {
-        beginSending(dir);
-        const std::optional<SavedRecordings::RecordingInfo> info = SavedRecordings::readInfo(dir);
-        QCoro::Task<> delivering = deliver(dir, server, apiKey, info);
-        co_await delivering;
-        const bool wasCancelled = isCancelled_->load();
-        endSending();
-        if (wasCancelled) {
+    const QList<SavedRecordings::Entry> batch = saved_.entries();
+    const std::function<QString()> ownTitle;
+    for (qsizetype index = 0; index < batch.size(); ++index) {
+        const SavedRecordings::Entry& entry = batch[index];
+        // Gone, or held by another process: not this one's to send now.
+        const std::shared_ptr<WorkDirectory> dir = entry.held ? entry.held : WorkDirectory::open(entry.path);
+        if (!dir) {
+            if (!QFileInfo::exists(entry.path)) {
+                forgetSaved(entry.path);
+            }
+            continue;
+        }
+        QCoro::Task<Delivery::Result> delivering = deliver(dir, server, apiKey, ownTitle);
+        const Delivery::Result result = co_await delivering;
+        if (result == Delivery::Result::sent || result == Delivery::Result::unsendable) {
+            forgetSaved(entry.path);
+        } else {
+            // No longer held: what was mixed while it was recorded has served its send.
+            keepSaved({entry.path, entry.recordedAt, nullptr});
+        }
+        const qsizetype remaining = batch.size() - index - 1;
+        if (result == Delivery::Result::failedForEvery || result == Delivery::Result::cancelled) {
+            if (remaining > 0) {
+                status = status() + QStringLiteral(". Ещё не отправлено записей: %1").arg(remaining);
+            }
             break;
         }
     }
     isBusy = false;
 }
 
-void Recorder::beginSending(const QString& dir) {
-    isSending_ = true;
-    sendingDir_ = dir;
-    isCancelled_ = std::make_shared<std::atomic<bool>>(false);
-}
-
-void Recorder::endSending() {
-    isSending_ = false;
-    sendingDir_.reset();
-    refreshSaved();
-}
-
-void Recorder::cancelSend() {
-    if (isSending_) {
-        isCancelled_->store(true);
-    }
-}
-
-void Recorder::refreshSaved() {
-    QStringList excluded;
-    if (sendingDir_) {
-        excluded.append(*sendingDir_);
-    }
-    if (isRecording() && workDir) {
-        excluded.append(*workDir);
-    }
-    savedCount = int(SavedRecordings::find(excluded).size());
-}
-
-QCoro::Task<> Recorder::deliver(const QString& dir, const QString& server, const QString& apiKey,
-                                const std::optional<SavedRecordings::RecordingInfo>& info) {
-    std::optional<QString> failure;
-    try {
-        QString mixed = QDir(dir).filePath(QStringLiteral("velmor.m4a"));
-        if (!QFileInfo::exists(mixed)) {
-            status = QStringLiteral("Сводим запись…");
-            QCoro::Task<QString> mixing = mixdown(dir);
-            mixed = co_await mixing;
-        }
-        status = QStringLiteral("Отправляем в Велмор…");
-        SavedRecordings::RecordingInfo sent = info ? *info : SavedRecordings::readInfo(dir);
-        if (!info) {
-            // The title travels with the recording, should this send fail. The recording just
-            // stopped carries the moment it is sent; a saved one carries its own.
-            sent.title = title();
-            SavedRecordings::writeInfo(dir, sent);
-            sent.recordedAt = QDateTime();
-        }
-        QCoro::Task<QUrl> uploading = upload(mixed, server, apiKey, sent);
-        const QUrl link = co_await uploading;
-        lastLink = link;
+QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
+                                                const QString& apiKey,
+                                                const std::function<QString()>& typedTitle) {
+    QCoro::Task<Delivery::Outcome> sending = delivery_.send(dir, server, apiKey, typedTitle);
+    const Delivery::Outcome outcome = co_await sending;
+    if (outcome.result == Delivery::Result::sent) {
+        lastLink = outcome.link;
         status = QStringLiteral("Отправлено. Протокол будет через несколько минут.");
         notify(QStringLiteral("Запись отправлена"), QStringLiteral("Велмор распознаёт речь и собирает протокол."));
-        QDir(dir).removeRecursively();
+    } else {
+        status = QStringLiteral("Ошибка: ") + outcome.failure + keptText(dir->path());
+        notify(QStringLiteral("Не удалось отправить"), outcome.failure);
+    }
+    co_return outcome.result;
+}
+
+QCoro::Task<> Recorder::findSaved() {
+    const QPointer<Recorder> self(this);
+    QList<SavedRecordings::Entry> found;
+    try {
+        QCoro::Task<QList<SavedRecordings::Entry>> scanning = Dispatch::runInBackground(&SavedRecordings::scan);
+        found = co_await scanning;
     } catch (...) {
-        failure = isCancelled_->load() ? QStringLiteral("Отправка отменена") : currentErrorDescription();
+        // An unreadable work root holds nothing to offer.
     }
-    // Finished or given up by the mixdown: of no further use to this recording.
-    if (followsWorkFiles(liveExport_, dir)) {
-        liveExport_.reset();
-    }
-    if (failure) {
-        status = QStringLiteral("Ошибка: ") + *failure + keptText(dir);
-        notify(QStringLiteral("Не удалось отправить"), *failure);
+    if (self) {
+        saved_.add(found);
+        savedCount = saved_.count();
     }
 }
 
-QCoro::Task<QString> Recorder::mixdown(const QString& dir) {
-    return mixdownWorkFiles(dir, isCancelled_, liveExport_);
+void Recorder::keepSaved(SavedRecordings::Entry entry) {
+    saved_.add(std::move(entry));
+    savedCount = saved_.count();
 }
 
-QCoro::Task<QUrl> Recorder::upload(const QString& file, const QString& server, const QString& apiKey,
-                                   const SavedRecordings::RecordingInfo& info) {
-    return sendRecording(file, server, apiKey, info.title, uploadIdleTimeoutSeconds_, info.recordedAt,
-                         isCancelled_);
+void Recorder::forgetSaved(const QString& path) {
+    saved_.remove(path);
+    savedCount = saved_.count();
 }
 
 void Recorder::notify(const QString& title, const QString& body) {

@@ -3,40 +3,16 @@
 #include "Asset.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QSaveFile>
 #include <algorithm>
-#include <linux/magic.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <unistd.h>
-
-namespace SavedRecordings {
 
 namespace {
 
-const QString kInfoFile = QStringLiteral("recording.json");
-
-bool isInRam(const QString& path) {
-    struct statfs fs {};
-    return ::statfs(QFile::encodeName(path).constData(), &fs) == 0 && fs.f_type == TMPFS_MAGIC;
-}
-
-bool isOwnDirectory(const QString& path) {
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
-           status.st_uid == ::getuid();
-}
-
-bool isLongerThanAFifthOfASecond(const QString& path) {
-    if (!QFileInfo::exists(path)) {
+bool isLongerThanAFifthOfASecond(const WorkDirectory& dir, WorkDirectory::Source source) {
+    if (!dir.hasSource(source)) {
         return false;
     }
     try {
-        return Media::Asset(path).duration().seconds() > 0.2;
+        return Media::Asset(dir.sourcePath(source)).duration().seconds() > 0.2;
     } catch (const std::exception&) {
         return false;
     }
@@ -44,84 +20,42 @@ bool isLongerThanAFifthOfASecond(const QString& path) {
 
 } // namespace
 
-QString workRoot() {
-    if (!qEnvironmentVariableIsEmpty("TMPDIR")) {
-        return QDir::tempPath();
-    }
-    const QString temp = QDir::tempPath();
-    const QString disk = QStringLiteral("/var/tmp");
-    if (isInRam(temp) && QFileInfo(disk).isDir() && QFileInfo(disk).isWritable() && !isInRam(disk)) {
-        return disk;
-    }
-    return temp;
+bool SavedRecordings::holdsRecording(const WorkDirectory& dir) {
+    return dir.hasMix() || isLongerThanAFifthOfASecond(dir, WorkDirectory::Source::System) ||
+           isLongerThanAFifthOfASecond(dir, WorkDirectory::Source::Microphone);
 }
 
-void writeInfo(const QString& dir, const RecordingInfo& info) {
-    QJsonObject object;
-    if (info.recordedAt.isValid()) {
-        object.insert(QStringLiteral("recordedAt"), info.recordedAt.toUTC().toString(Qt::ISODateWithMs));
-    }
-    object.insert(QStringLiteral("title"), info.title);
-    QSaveFile file(QDir(dir).filePath(kInfoFile));
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        file.commit();
-    }
-}
-
-RecordingInfo readInfo(const QString& dir) {
-    RecordingInfo info;
-    QFile file(QDir(dir).filePath(kInfoFile));
-    if (file.open(QIODevice::ReadOnly) && file.size() < 64 * 1024) {
-        const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
-        info.recordedAt =
-            QDateTime::fromString(object.value(QStringLiteral("recordedAt")).toString(), Qt::ISODateWithMs);
-        info.title = object.value(QStringLiteral("title")).toString();
-    }
-    if (!info.recordedAt.isValid()) {
-        // The work files are created with the first audio.
-        QDateTime earliest;
-        for (const QFileInfo& entry : QDir(dir).entryInfoList({QStringLiteral("*.caf")}, QDir::Files)) {
-            const QDateTime created = entry.birthTime().isValid()
-                                          ? entry.birthTime()
-                                          : entry.fileTime(QFileDevice::FileMetadataChangeTime);
-            if (!earliest.isValid() || created < earliest) {
-                earliest = created;
-            }
-        }
-        info.recordedAt = earliest.isValid() ? earliest : QFileInfo(dir).lastModified();
-    }
-    return info.recordedAt.isValid() ? RecordingInfo{info.recordedAt.toLocalTime(), info.title} : info;
-}
-
-bool holdsRecording(const QString& dir) {
-    const QDir directory(dir);
-    return QFileInfo::exists(directory.filePath(QStringLiteral("velmor.m4a"))) ||
-           isLongerThanAFifthOfASecond(directory.filePath(QStringLiteral("system.caf"))) ||
-           isLongerThanAFifthOfASecond(directory.filePath(QStringLiteral("mic.caf")));
-}
-
-QStringList find(const QStringList& excluded) {
-    static const QRegularExpression name(QStringLiteral("^velmor-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"));
-    QStringList roots{workRoot(), QDir::tempPath()};
-    roots.removeDuplicates();
-    QList<std::pair<QDateTime, QString>> found;
-    for (const QString& root : roots) {
-        for (const QString& entry : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            const QString dir = QDir::cleanPath(QDir(root).filePath(entry));
-            if (!name.match(entry).hasMatch() || excluded.contains(dir) || !isOwnDirectory(dir) ||
-                !holdsRecording(dir)) {
+QList<SavedRecordings::Entry> SavedRecordings::scan() {
+    SavedRecordings found;
+    for (const QString& root : WorkDirectory::roots()) {
+        for (const QString& name : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
+            if (!WorkDirectory::isWorkDirectoryName(name)) {
                 continue;
             }
-            found.append({readInfo(dir).recordedAt, dir});
+            // Held only for this look: a recording being made or sent elsewhere is not opened.
+            const std::shared_ptr<WorkDirectory> dir =
+                WorkDirectory::open(QDir(root).filePath(name), WorkDirectory::Hold::toLook);
+            if (dir && holdsRecording(*dir)) {
+                found.add(Entry{dir->path(), dir->readInfo().recordedAt, nullptr});
+            }
         }
     }
-    std::sort(found.begin(), found.end());
-    QStringList dirs;
-    for (const auto& [recordedAt, dir] : found) {
-        dirs.append(dir);
-    }
-    return dirs;
+    return found.entries();
 }
 
-} // namespace SavedRecordings
+void SavedRecordings::add(Entry entry) {
+    remove(entry.path);
+    const auto later = std::find_if(entries_.begin(), entries_.end(),
+                                    [&](const Entry& other) { return other.recordedAt > entry.recordedAt; });
+    entries_.insert(later, std::move(entry));
+}
+
+void SavedRecordings::add(const QList<Entry>& entries) {
+    for (const Entry& entry : entries) {
+        add(entry);
+    }
+}
+
+void SavedRecordings::remove(const QString& path) {
+    entries_.removeIf([&](const Entry& entry) { return entry.path == path; });
+}

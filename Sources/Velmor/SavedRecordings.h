@@ -1,32 +1,37 @@
-// Recordings left on disk by a failed send, an interruption, a quit, a crash or a power loss, and
-// where work directories go. A work directory "velmor-<UUID>" holds the two work files, the
-// finished "velmor.m4a" once there is one, and "recording.json": when the recording was made and
-// the title it was sent with.
+// The recordings waiting on disk to be sent: left by a failed send, an interruption, a quit, a
+// crash or a power loss. Found once at start, off the main thread, then kept up to date by each
+// event instead of looking again.
 #pragma once
 
+#include "WorkDirectory.h"
+
 #include <QDateTime>
+#include <QList>
 #include <QString>
-#include <QStringList>
+#include <memory>
 
-namespace SavedRecordings {
+class SavedRecordings {
+public:
+    struct Entry {
+        QString path;
+        QDateTime recordedAt;
+        // A recording interrupted in this run stays held, with what its live export made.
+        std::shared_ptr<WorkDirectory> held;
+    };
 
-// $TMPDIR when set. Otherwise the temporary directory, unless it lives in RAM (tmpfs): there a
-// power loss would erase the recording and a long meeting would fill the memory, so /var/tmp.
-QString workRoot();
+    // Blocking: this user's recordings in the work roots that nothing holds (none being made or
+    // sent by this or another process), oldest first.
+    static QList<Entry> scan();
+    // A finished mix, or a work file of more than 0.2 s.
+    static bool holdsRecording(const WorkDirectory& dir);
 
-struct RecordingInfo {
-    QDateTime recordedAt; // invalid when unknown
-    QString title;
+    int count() const { return int(entries_.size()); }
+    const QList<Entry>& entries() const { return entries_; }
+    // Adds, or replaces the entry of the same path; the list stays oldest first.
+    void add(Entry entry);
+    void add(const QList<Entry>& entries);
+    void remove(const QString& path);
+
+private:
+    QList<Entry> entries_;
 };
-// Written whole or not at all.
-void writeInfo(const QString& dir, const RecordingInfo& info);
-// What the directory says; a recording from before the file existed gets its work files' time.
-RecordingInfo readInfo(const QString& dir);
-
-// A finished "velmor.m4a", or a work file of more than 0.2 s.
-bool holdsRecording(const QString& dir);
-// The current user's saved recordings in the work root and the temporary directory, oldest first,
-// leaving out `excluded` (the one being recorded or sent).
-QStringList find(const QStringList& excluded);
-
-} // namespace SavedRecordings

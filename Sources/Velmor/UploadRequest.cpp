@@ -39,30 +39,34 @@ QString baseAddress(const QString& server) {
     return server.mid(first, last - first);
 }
 
+UploadLabels uploadLabels(const QDateTime& moment, const QString& title) {
+    return {QStringLiteral("Запись ") + fileStamp().string(moment) + QStringLiteral(".m4a"),
+            dateOnly().string(moment),
+            title.isEmpty() ? QStringLiteral("Звонок ") + humanStamp().string(moment) : title};
+}
+
 Http::UploadRequest makeUploadRequest(const QString& file, const QString& server, const QString& apiKey,
-                                      const QString& title, int idleTimeoutSeconds, const QDateTime& recordedAt) {
+                                      const UploadLabels& labels, int idleTimeoutSeconds) {
+    const auto everySend = VelmorError::Scope::everySend;
     if (apiKey.isEmpty()) {
-        throw VelmorError(QStringLiteral("Не задан ключ API — откройте настройки виджета"));
+        throw VelmorError(QStringLiteral("Не задан ключ API — откройте настройки виджета"), everySend);
     }
     // Sent raw, a line break in the key would start a header of its own.
     if (hasControlCharacter(apiKey)) {
-        throw VelmorError(QStringLiteral("Ключ API содержит недопустимые символы — скопируйте его заново"));
+        throw VelmorError(QStringLiteral("Ключ API содержит недопустимые символы — скопируйте его заново"),
+                          everySend);
     }
     const QString base = baseAddress(server);
     const QUrl endpoint(base + QStringLiteral("/api/transcribe"), QUrl::StrictMode);
     // A "?" or "#" in the address would move the path into the query or fragment: the file and
     // the key would go to another page of the server.
     if (!endpoint.isValid() || endpoint.hasQuery() || endpoint.hasFragment()) {
-        throw VelmorError(QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
+        throw VelmorError(QStringLiteral("Адрес сервера указан неверно — проверьте настройки"), everySend);
     }
-    const QDateTime moment = recordedAt.isValid() ? recordedAt : QDateTime::currentDateTime();
-    const QString date = dateOnly().string(moment);
-    const QString name = QStringLiteral("Запись ") + fileStamp().string(moment) + QStringLiteral(".m4a");
-    const QString sentTitle = title.isEmpty() ? QStringLiteral("Звонок ") + humanStamp().string(moment) : title;
 
     Http::UploadRequest request;
-    request.url = endpoint.toEncoded() + '?' + queryItem("name", name) + '&' + queryItem("title", sentTitle) +
-                  '&' + queryItem("date", date);
+    request.url = endpoint.toEncoded() + '?' + queryItem("name", labels.name) + '&' +
+                  queryItem("title", labels.title) + '&' + queryItem("date", labels.date);
     request.headers = {{"Content-Type", "audio/mp4"}, {"X-Api-Key", apiKey.toUtf8()}};
     request.bodyFile = file;
     request.idleTimeoutSeconds = idleTimeoutSeconds;
@@ -76,10 +80,13 @@ QUrl meetingPage(const QString& base, const Http::Response& response) {
     if (response.statusCode < 200 || response.statusCode > 299) {
         const QJsonDocument reply = QJsonDocument::fromJson(response.body);
         const QJsonValue error = reply.isObject() ? reply.object().value(QStringLiteral("error")) : QJsonValue();
+        // A refused key is refused for every recording.
+        const bool isRefusedKey = response.statusCode == 401 || response.statusCode == 403;
+        const auto scope = isRefusedKey ? VelmorError::Scope::everySend : VelmorError::Scope::thisSend;
         if (error.isString()) {
-            throw VelmorError(error.toString());
+            throw VelmorError(error.toString(), scope);
         }
-        throw VelmorError(QStringLiteral("Сервер ответил ") + QString::number(response.statusCode));
+        throw VelmorError(QStringLiteral("Сервер ответил ") + QString::number(response.statusCode), scope);
     }
     QJsonParseError parseError{};
     const QJsonDocument reply = QJsonDocument::fromJson(response.body, &parseError);
@@ -98,9 +105,9 @@ QUrl meetingPage(const QString& base, const Http::Response& response) {
 }
 
 QCoro::Task<QUrl> sendRecording(const QString& file, const QString& server, const QString& apiKey,
-                                const QString& title, int idleTimeoutSeconds, const QDateTime& recordedAt,
+                                const UploadLabels& labels, int idleTimeoutSeconds,
                                 const std::shared_ptr<std::atomic<bool>>& isCancelled) {
-    Http::UploadRequest request = makeUploadRequest(file, server, apiKey, title, idleTimeoutSeconds, recordedAt);
+    Http::UploadRequest request = makeUploadRequest(file, server, apiKey, labels, idleTimeoutSeconds);
     request.isCancelled = isCancelled;
     QCoro::Task<Http::Response> uploading = Http::upload(std::move(request));
     const Http::Response response = co_await uploading;

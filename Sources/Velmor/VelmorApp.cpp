@@ -110,7 +110,7 @@ void VelmorApp::refreshIcon() {
     }
     const int saved = recorder_->savedCount();
     sendSavedAction_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));
-    sendSavedAction_->setVisible(saved > 0);
+    sendSavedAction_->setVisible(recorder_->canSendSaved());
     cancelSendAction_->setVisible(recorder_->isSending());
 }
 

@@ -6,12 +6,20 @@
 
 class VelmorError : public std::runtime_error {
 public:
-    explicit VelmorError(const QString& message) : std::runtime_error(message.toStdString()), message_(message) {}
+    // Whom the same failure awaits: this send only; every send of this recording (nothing in it
+    // can be sent); or every send with these settings (no key, a refused key, an address that
+    // cannot be used), at which a batch of sends stops.
+    enum class Scope { thisSend, thisRecording, everySend };
+
+    explicit VelmorError(const QString& message, Scope scope = Scope::thisSend)
+        : std::runtime_error(message.toStdString()), message_(message), scope_(scope) {}
 
     const QString& message() const { return message_; }
+    Scope scope() const { return scope_; }
     // What the user sees: the message itself, also when it is empty.
     QString errorDescription() const { return message_; }
 
 private:
     QString message_;
+    Scope scope_;
 };

@@ -13,12 +13,12 @@ int main(int argc, char* argv[]) {
     // Living in the tray, closing the panel must not end the process.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    UI::SingleInstance instance(UI::SingleInstance::userSocketPath());
-    if (instance.askRunningInstanceToShow()) {
+    UI::SingleInstance instance;
+    if (!instance.claim()) {
+        instance.askRunningInstanceToShow();
         return 0;
     }
     VelmorApp app;
     QObject::connect(&instance, &UI::SingleInstance::showRequested, &app, &VelmorApp::showPanel);
-    instance.listen();
     return application.exec();
 }

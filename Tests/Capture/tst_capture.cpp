@@ -7,6 +7,8 @@
 
 #include <QCoroTimer>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,7 +51,7 @@ bool played(const QString& sink, const QString& sound) {
 QString finishRecording(Recorder& recorder) {
     QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
     recorder.closeWorkFiles();
-    return *RecorderTestAccess::workDir(recorder);
+    return RecorderTestAccess::workDir(recorder);
 }
 
 void setDefaultSink(const QString& sink) {
@@ -104,15 +106,16 @@ private slots:
 
         // Stop only finishes it: the same file as a mixdown of the finished files from scratch.
         const QString copy = tmp_.filePath(QStringLiteral("copy"));
-        QDir().mkpath(copy);
+        const auto copyDir = TestSupport::workDirectory(copy);
         for (const QString name : {"system.caf", "mic.caf"}) {
             QVERIFY(QFile::copy(QDir(dir).filePath(name), QDir(copy).filePath(name)));
         }
-        const auto mixed = TestSupport::settle(RecorderTestAccess::mixdown(recorder, dir));
+        const auto mixed = TestSupport::settle(mixdownWorkFiles(RecorderTestAccess::directory(recorder)));
         QVERIFY2(mixed.value, qPrintable(mixed.error.value_or("")));
         QCOMPARE(live->position(), std::max(system.frames(), mic.frames()));
         const TestSupport::Pcm out = TestSupport::decode(*mixed.value);
-        const TestSupport::Pcm expected = TestSupport::decode(*TestSupport::settle(mixdownWorkFiles(copy)).value);
+        const TestSupport::Pcm expected =
+            TestSupport::decode(*TestSupport::settle(mixdownWorkFiles(copyDir)).value);
         QVERIFY(out.left == expected.left && out.right == expected.right);
         QVERIFY(TestSupport::toneLevel(out.left, from, from + kRate, 440) > 0.1);
     }
@@ -186,7 +189,7 @@ private slots:
         configuration.channelCount = 2;
         Dispatch::SerialQueue queue(QStringLiteral("test.capture"));
         Capture::PulseCaptureService service;
-        auto stream = service.makeStream({}, configuration, spy);
+        auto stream = service.makeStream(configuration, spy);
         stream->addStreamOutput(spy, Capture::OutputType::Microphone, queue);
         QCoro::waitFor(stream->startCapture());
         // A monitor is no microphone: nothing is recorded until a real one is the default again.
@@ -211,7 +214,7 @@ private slots:
         QVERIFY(!server.isEmpty());
         QCOMPARE(TestSupport::run(QStringLiteral("kill"), {"-KILL", server}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
-        const QString dir = *RecorderTestAccess::workDir(recorder);
+        const QString dir = RecorderTestAccess::workDir(recorder);
         QVERIFY2(
             recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")) &&
                 recorder.status().endsWith(QStringLiteral(". Файл сохранён в ") + dir),
@@ -226,11 +229,17 @@ private slots:
         // Offered again, and sent with the time it was recorded, after an older saved recording;
         // its mix is finished from the work done while it was recorded.
         const QString older = tmp_.filePath(QStringLiteral("velmor-00000000-0000-0000-0000-000000000000"));
-        QDir().mkpath(older);
-        SavedRecordings::writeInfo(older, {QDateTime::currentDateTime().addDays(-1), QString()});
+        TestSupport::workDirectory(older)->writeInfo({QDateTime::currentDateTime().addDays(-1), {}, {}, {}, {}});
         TestSupport::writeCaf(older + "/system.caf", 1.0, TestSupport::tone(440, 0.2));
-        recorder.refreshSaved();
+        QCoro::waitFor(recorder.findSaved());
         QCOMPARE(recorder.savedCount(), 2);
+        // Never sent: named by the moment its audio ended.
+        QFile info(QDir(dir).filePath(QStringLiteral("recording.json")));
+        QVERIFY(info.open(QIODevice::ReadOnly));
+        const QDateTime ended = QDateTime::fromString(
+            QJsonDocument::fromJson(info.readAll()).object()[QStringLiteral("endedAt")].toString(),
+            Qt::ISODateWithMs);
+        QVERIFY(std::abs(ended.secsTo(QDateTime::currentDateTime())) < 30);
         const std::shared_ptr<Media::LiveExport> live = RecorderTestAccess::liveExport(recorder);
         QVERIFY(live);
         const qint64 length =
@@ -239,8 +248,7 @@ private slots:
         QCoro::waitFor(recorder.sendSaved(receiver.address(), QStringLiteral("vl_key")));
         QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
         QCOMPARE(receiver.received().size(), 2);
-        const QString name =
-            QStringLiteral("Запись ") + fileStamp().string(*RecorderTestAccess::startedAt(recorder)) + ".m4a";
+        const QString name = QStringLiteral("Запись ") + fileStamp().string(ended.toLocalTime()) + ".m4a";
         QVERIFY(receiver.received()[0]["name"] == name || receiver.received()[1]["name"] == name);
         QCOMPARE(live->position(), length);
         QVERIFY(!QFileInfo::exists(dir));

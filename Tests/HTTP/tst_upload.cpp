@@ -91,7 +91,8 @@ class UploadTest : public QObject {
     TestSupport::Settled<QUrl> send(const QString& server, const QString& key = QStringLiteral("vl_key"),
                                     const QString& title = QStringLiteral("Планёрка +1"), int timeout = 600,
                                     const QString& file = {}) {
-        return TestSupport::settle(sendRecording(file.isEmpty() ? file_ : file, server, key, title, timeout));
+        const UploadLabels labels = uploadLabels(QDateTime::currentDateTime(), title);
+        return TestSupport::settle(sendRecording(file.isEmpty() ? file_ : file, server, key, labels, timeout));
     }
 
 private slots:

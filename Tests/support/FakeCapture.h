@@ -5,7 +5,6 @@
 #include "TestSupport.h"
 
 struct FakeCaptureService : Capture::CaptureService {
-    int displayCount = 1;
     bool failQuery = false;
     std::optional<Capture::OutputType> failAddOutput;
     bool failStart = false;
@@ -17,15 +16,11 @@ struct FakeCaptureService : Capture::CaptureService {
     std::shared_ptr<Capture::StreamOutput> lastOutput;
     Dispatch::SerialQueue* lastQueue = nullptr;
 
-    QCoro::Task<Capture::ShareableContent> shareableContent(bool, bool) override {
+    QCoro::Task<> checkServer() override {
         if (failQuery) {
             throw Capture::CaptureError(Capture::CaptureError::Kind::ConnectionRefused, QStringLiteral("test"));
         }
-        Capture::ShareableContent content;
-        for (int i = 0; i < displayCount; ++i) {
-            content.displays.append({QStringLiteral("screen%1").arg(i), QRect(0, 0, 100, 100)});
-        }
-        co_return content;
+        co_return;
     }
 
     struct Stream : Capture::Stream {
@@ -45,7 +40,7 @@ struct FakeCaptureService : Capture::CaptureService {
             if (service.failStart) {
                 // One source has started and delivered before the other one fails.
                 queue()->async([this, output = service.lastOutput] {
-                    const Capture::AudioFormat format{48000, 2, Capture::SampleType::Float32, true};
+                    const Capture::AudioFormat format{48000, 2, Capture::SampleType::Float32};
                     output->stream(*this, Capture::SampleBuffer(format, QByteArray(48000 * 8, '\0')),
                                    Capture::OutputType::Audio);
                 });
@@ -64,7 +59,7 @@ struct FakeCaptureService : Capture::CaptureService {
         }
     };
 
-    std::unique_ptr<Capture::Stream> makeStream(const Capture::ContentFilter&, const Capture::StreamConfiguration&,
+    std::unique_ptr<Capture::Stream> makeStream(const Capture::StreamConfiguration&,
                                                 std::shared_ptr<Capture::StreamDelegate>) override {
         ++streamsMade;
         return std::make_unique<Stream>(*this);

@@ -9,12 +9,13 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTimer>
+#include <QUuid>
 #include <cmath>
 
 namespace TestSupport {
 
 CafWriter::CafWriter(const QString& path, Signal signal, int rate, int channels)
-    : format_{double(rate), channels, Media::PcmFormat::SampleType::Float32, true},
+    : format_{double(rate), channels, Media::PcmFormat::SampleType::Float32},
       file_(std::make_unique<Media::AudioFile>(path, format_)), signal_(std::move(signal)) {}
 
 CafWriter::~CafWriter() = default;
@@ -30,7 +31,7 @@ void CafWriter::append(double seconds) {
                 block[std::size_t(i * format_.channelCount + c)] = signal_(written_ + i, c);
             }
         }
-        file_->write(format_, {block.data()}, count);
+        file_->write(format_, block.data(), count);
     }
 }
 
@@ -114,6 +115,19 @@ int run(const QString& program, const QStringList& arguments, int timeoutMs) {
         return -1;
     }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+std::shared_ptr<WorkDirectory> workDirectory(const QString& path) {
+    QDir().mkpath(path);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return WorkDirectory::open(path);
+}
+
+QString newWorkDirectoryIn(const QString& root) {
+    const QString path =
+        QDir(root).filePath("velmor-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    workDirectory(path);
+    return path;
 }
 
 PrivateDirs::PrivateDirs() {

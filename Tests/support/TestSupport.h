@@ -16,13 +16,26 @@
 #include <vector>
 
 struct RecorderTestAccess {
-    static Capture::Stream* stream(Recorder& r) { return r.stream.get(); }
-    static std::optional<QString> workDir(Recorder& r) { return r.workDir; }
-    static std::optional<QDateTime>& startedAt(Recorder& r) { return r.startedAt; }
-    static Dispatch::SerialQueue& queue(Recorder& r) { return r.queue; }
+    static Capture::Stream* stream(Recorder& r) { return r.capture_.stream_.get(); }
+    // The directory of the recording being made, or of the one started last.
+    static QString workDir(Recorder& r) { return r.capture_.lastPath_; }
+    // The recording being made, held.
+    static std::shared_ptr<WorkDirectory> directory(Recorder& r) { return r.capture_.dir_; }
+    static std::optional<QDateTime>& startedAt(Recorder& r) { return r.capture_.startedAt_; }
+    static Dispatch::SerialQueue& queue(Recorder& r) { return r.capture_.queue_; }
     static void tick(Recorder& r) { r.tick(); }
-    static QCoro::Task<QString> mixdown(Recorder& r, const QString& dir) { return r.mixdown(dir); }
-    static std::shared_ptr<Media::LiveExport> liveExport(Recorder& r) { return r.liveExport_; }
+    // The live export of the recording being made, else of the last one interrupted.
+    static std::shared_ptr<Media::LiveExport> liveExport(Recorder& r) {
+        if (r.capture_.dir_) {
+            return r.capture_.dir_->liveExport();
+        }
+        for (const SavedRecordings::Entry& entry : r.saved_.entries()) {
+            if (entry.held && entry.held->liveExport()) {
+                return entry.held->liveExport();
+            }
+        }
+        return nullptr;
+    }
 };
 
 namespace TestSupport {
@@ -92,6 +105,11 @@ Settled<T> settle(QCoro::Task<T> task) {
     };
     return QCoro::waitFor(wrapper(std::move(task)));
 }
+
+// A work directory at `path` as the app makes them (private to the user), made if missing, held.
+std::shared_ptr<WorkDirectory> workDirectory(const QString& path);
+// A new work directory in `root` with the name pattern of the app's, private, not held.
+QString newWorkDirectoryIn(const QString& root);
 
 // Resumes after `ms` milliseconds of a running event loop.
 QCoro::Task<> pause(int ms);

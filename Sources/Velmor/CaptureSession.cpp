@@ -1,0 +1,120 @@
+#include "CaptureSession.h"
+
+#include "ErrorDescription.h"
+#include "LiveExport.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+CaptureSession::CaptureSession(std::shared_ptr<Capture::CaptureService> service) : service_(std::move(service)) {
+    timer_.setInterval(1000);
+    connect(&timer_, &QTimer::timeout, this, &CaptureSession::ticked);
+}
+
+CaptureSession::~CaptureSession() {
+    // The stream's last deliveries find the files closed.
+    stream_.reset();
+    closeWorkFiles();
+}
+
+QCoro::Task<> CaptureSession::start() {
+    QCoro::Task<> checking = service_->checkServer();
+    co_await checking;
+    const std::shared_ptr<WorkDirectory> dir = WorkDirectory::create();
+    lastPath_ = dir->path();
+    auto writer = std::make_shared<CaptureWriter>(*dir);
+    writer->onStop = interruptionHandler();
+    std::unique_ptr<Capture::Stream> stream = service_->makeStream(Capture::StreamConfiguration{48000, 2}, writer);
+    std::exception_ptr failure;
+    try {
+        stream->addStreamOutput(writer, Capture::OutputType::Audio, queue_);
+        stream->addStreamOutput(writer, Capture::OutputType::Microphone, queue_);
+        QCoro::Task<> starting = stream->startCapture();
+        co_await starting;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        stream.reset();
+        discardWorkFiles(writer, *dir);
+        std::rethrow_exception(failure);
+    }
+    stream_ = std::move(stream);
+    writer_ = std::move(writer);
+    dir_ = dir;
+    isStopping_ = false;
+    dir_->followWorkFiles();
+    startedAt_ = QDateTime::currentDateTimeUtc();
+    dir_->writeInfo({startedAt_->toLocalTime(), {}, {}, {}, {}});
+    timer_.start();
+}
+
+void CaptureSession::discardWorkFiles(const std::shared_ptr<CaptureWriter>& failed, const WorkDirectory& dir) {
+    // A source that started before the other one failed has written its first buffers.
+    queue_.sync([failed] { failed->closeFiles(); });
+    dir.removeWorkFiles();
+}
+
+void CaptureSession::closeWorkFiles() {
+    queue_.sync([this] {
+        if (writer_) {
+            writer_->closeFiles();
+        }
+    });
+}
+
+std::function<void(std::exception_ptr)> CaptureSession::interruptionHandler() {
+    QPointer<CaptureSession> weak(this);
+    return [weak](std::exception_ptr error) {
+        const QString description = errorDescription(error);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak, description] {
+                if (weak) {
+                    emit weak->endedByItself(description);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+QCoro::Task<std::shared_ptr<WorkDirectory>> CaptureSession::stop() {
+    if (!isRunning() || isStopping_) {
+        co_return std::shared_ptr<WorkDirectory>();
+    }
+    isStopping_ = true;
+    timer_.stop();
+    try {
+        QCoro::Task<> stopping = stream_->stopCapture();
+        co_await stopping;
+    } catch (...) {
+        // A failed stop changes nothing: the files hold what was captured.
+    }
+    co_return finish();
+}
+
+std::shared_ptr<WorkDirectory> CaptureSession::interrupt() {
+    // A stop under way finishes the recording itself.
+    if (!isRunning() || isStopping_) {
+        return nullptr;
+    }
+    const std::shared_ptr<WorkDirectory> dir = finish();
+    if (dir->liveExport()) {
+        dir->liveExport()->sourcesComplete();
+    }
+    return dir;
+}
+
+std::shared_ptr<WorkDirectory> CaptureSession::finish() {
+    timer_.stop();
+    // Whatever the stream still delivers finds the files closed.
+    stream_.reset();
+    closeWorkFiles();
+    writer_.reset();
+    std::shared_ptr<WorkDirectory> dir = std::move(dir_);
+    WorkDirectory::Info info = dir->readInfo();
+    info.endedAt = QDateTime::currentDateTime();
+    dir->writeInfo(info);
+    isStopping_ = false;
+    return dir;
+}

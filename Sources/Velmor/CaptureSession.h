@@ -1,0 +1,65 @@
+// One recording being made: the stream from the audio server, the writer of its work files on the
+// capture queue, the clock, and the directory it is held in (with its live export). Bound to the
+// main thread. Stopping or an interruption hands the directory on, its files complete.
+#pragma once
+
+#include "CaptureService.h"
+#include "CaptureWriter.h"
+#include "SerialQueue.h"
+#include "WorkDirectory.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <optional>
+
+class CaptureSession : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CaptureSession(std::shared_ptr<Capture::CaptureService> service);
+    ~CaptureSession() override;
+
+    bool isRunning() const { return dir_ != nullptr; }
+    const std::optional<QDateTime>& startedAt() const { return startedAt_; }
+    // The directory of the recording being made or, after a failed start, of the one tried last.
+    const QString& lastPath() const { return lastPath_; }
+
+    // Throws whatever stopped the start; a directory made for it is left empty.
+    QCoro::Task<> start();
+    // Stops the stream (a failed stop changes nothing: the files hold what was captured), completes
+    // the files and hands over the directory.
+    QCoro::Task<std::shared_ptr<WorkDirectory>> stop();
+    // After the capture ended by itself: completes the files and hands over the directory with
+    // what its live export made; null when nothing is running or a stop is under way.
+    std::shared_ptr<WorkDirectory> interrupt();
+    // Completes the work files of a running capture on the capture queue, so that a process that
+    // ends now leaves them whole.
+    void closeWorkFiles();
+
+signals:
+    // Each second while recording.
+    void ticked();
+    // The capture ended by itself: the audio server stopped it, or a work file could not be written.
+    void endedByItself(const QString& description);
+
+private:
+    friend struct RecorderTestAccess;
+
+    std::function<void(std::exception_ptr)> interruptionHandler();
+    void discardWorkFiles(const std::shared_ptr<CaptureWriter>& failed, const WorkDirectory& dir);
+    std::shared_ptr<WorkDirectory> finish();
+
+    std::shared_ptr<Capture::CaptureService> service_;
+    // Declared before the stream and the writer: a stream's last deliveries drain through it.
+    Dispatch::SerialQueue queue_{QStringLiteral(VELMOR_APP_ID ".capture")};
+    std::shared_ptr<WorkDirectory> dir_;
+    std::unique_ptr<Capture::Stream> stream_;
+    std::shared_ptr<CaptureWriter> writer_;
+    std::optional<QDateTime> startedAt_;
+    QString lastPath_;
+    QTimer timer_;
+    bool isStopping_ = false;
+};

@@ -1,0 +1,100 @@
+#include "Delivery.h"
+
+#include "ErrorDescription.h"
+#include "HttpError.h"
+#include "Mixdown.h"
+#include "VelmorError.h"
+
+#include <QScopeGuard>
+
+namespace {
+
+Delivery::Result resultOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const VelmorError& velmorError) {
+        switch (velmorError.scope()) {
+        case VelmorError::Scope::thisSend:
+            return Delivery::Result::failed;
+        case VelmorError::Scope::thisRecording:
+            return Delivery::Result::unsendable;
+        case VelmorError::Scope::everySend:
+            return Delivery::Result::failedForEvery;
+        }
+    } catch (const Http::HttpError& httpError) {
+        // The server cannot be reached at all: the next recording would not reach it either.
+        switch (httpError.kind()) {
+        case Http::HttpError::Kind::CannotConnect:
+        case Http::HttpError::Kind::HostNotFound:
+        case Http::HttpError::Kind::SecureConnectionFailed:
+        case Http::HttpError::Kind::UnsupportedURL:
+            return Delivery::Result::failedForEvery;
+        default:
+            break;
+        }
+    } catch (...) {
+    }
+    return Delivery::Result::failed;
+}
+
+} // namespace
+
+void Delivery::step(const QString& text) const {
+    if (onStep) {
+        onStep(text);
+    }
+}
+
+void Delivery::cancel() {
+    if (isSending_) {
+        isCancelled_->store(true);
+    }
+}
+
+UploadLabels Delivery::labelsOf(const WorkDirectory& dir, const std::function<QString()>& typedTitle) {
+    WorkDirectory::Info info = dir.readInfo();
+    if (info.isNamed()) {
+        return {info.name, info.date, info.title};
+    }
+    // The recording just stopped is named by this moment; one that never reached a send by the
+    // moment its audio ended.
+    QDateTime moment = typedTitle ? QDateTime::currentDateTime() : dir.audioEnd();
+    if (!moment.isValid()) {
+        moment = QDateTime::currentDateTime();
+    }
+    const QString title = typedTitle ? typedTitle().left(WorkDirectory::kTitleLimit) : info.title;
+    const UploadLabels labels = uploadLabels(moment, title);
+    // Kept before the upload: should it fail after the server took the file, the next send
+    // repeats the same name, date and title.
+    info.name = labels.name;
+    info.date = labels.date;
+    info.title = labels.title;
+    dir.writeInfo(info);
+    return labels;
+}
+
+QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
+                                              const QString& apiKey, const std::function<QString()>& typedTitle) {
+    isSending_ = true;
+    isCancelled_ = std::make_shared<std::atomic<bool>>(false);
+    const std::shared_ptr<std::atomic<bool>> isCancelled = isCancelled_;
+    const auto done = qScopeGuard([this] { isSending_ = false; });
+    Outcome outcome;
+    try {
+        const std::function<void()> onMixing = [this] { step(QStringLiteral("Сводим запись…")); };
+        QCoro::Task<QString> mixing = mixToSend(dir, isCancelled, onMixing);
+        const QString mixed = co_await mixing;
+        step(QStringLiteral("Отправляем в Велмор…"));
+        const UploadLabels labels = labelsOf(*dir, typedTitle);
+        QCoro::Task<QUrl> uploading =
+            sendRecording(mixed, server, apiKey, labels, uploadIdleTimeoutSeconds, isCancelled);
+        outcome.link = co_await uploading;
+        outcome.result = Result::sent;
+        dir->remove();
+    } catch (...) {
+        const bool isCancelledNow = isCancelled->load();
+        outcome.failure = isCancelledNow ? QStringLiteral("Отправка отменена") : currentErrorDescription();
+        outcome.result = isCancelledNow ? Result::cancelled : resultOf(std::current_exception());
+    }
+    co_return outcome;
+}

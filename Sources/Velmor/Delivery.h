@@ -1,0 +1,53 @@
+// Sends one recording: its mix (made now unless a whole one is there), the upload, and on success
+// the removal of its directory. One send at a time; the running one can be cancelled. The
+// recording's name, date and title are fixed by its first send and kept for every later one.
+#pragma once
+
+#include "UploadRequest.h"
+#include "WorkDirectory.h"
+
+#include <QCoroTask>
+#include <QString>
+#include <QUrl>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class Delivery {
+public:
+    enum class Result {
+        sent,
+        failed,
+        cancelled,
+        // Nothing in this recording can be sent: it stays on disk for the user.
+        unsendable,
+        // The same failure awaits every other recording with these settings.
+        failedForEvery,
+    };
+    struct Outcome {
+        Result result = Result::failed;
+        QUrl link;       // when sent
+        QString failure; // otherwise: what went wrong, for the user
+    };
+
+    // Each step as it begins: "Сводим запись…", "Отправляем в Велмор…".
+    std::function<void(const QString&)> onStep;
+    int uploadIdleTimeoutSeconds = 600;
+
+    // `typedTitle` reads the title being typed, for the recording just stopped, when its upload
+    // starts; null for a saved recording, which carries its own. Never throws.
+    QCoro::Task<Outcome> send(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
+                              const QString& apiKey, const std::function<QString()>& typedTitle);
+
+    bool isSending() const { return isSending_; }
+    // Ends the running send as a failed one: its recording stays.
+    void cancel();
+
+private:
+    void step(const QString& text) const;
+    // Fixes the labels at the first send of the recording and returns them.
+    static UploadLabels labelsOf(const WorkDirectory& dir, const std::function<QString()>& typedTitle);
+
+    bool isSending_ = false;
+    std::shared_ptr<std::atomic<bool>> isCancelled_ = std::make_shared<std::atomic<bool>>(false);
+};

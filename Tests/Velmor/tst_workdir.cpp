@@ -1,0 +1,147 @@
+// The work directory on a real disk: who may hold it, and what it trusts of what lies in it.
+#include "TestSupport.h"
+#include "WorkDirectory.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void writeText(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+} // namespace
+
+class WorkDirectoryTest : public QObject {
+    Q_OBJECT
+
+    TestSupport::PrivateDirs tmp_;
+
+private slots:
+    void init() { tmp_.reset(); }
+
+    void oneHolderAtATimeAndOnlyPrivateDirectories() {
+        std::shared_ptr<WorkDirectory> made = WorkDirectory::create();
+        QVERIFY(WorkDirectory::isWorkDirectoryName(QFileInfo(made->path()).fileName()));
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(made->path()).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+        // Held: no second holder, in this process or another, until it is let go.
+        QVERIFY(!WorkDirectory::open(made->path()));
+        QCOMPARE(TestSupport::run(QStringLiteral("flock"), {"-n", made->path(), "true"}), 1);
+        const QString path = made->path();
+        made.reset();
+        QVERIFY(WorkDirectory::open(path));
+
+        // Open to others, a link to a private one, not there at all.
+        const QString open = tmp_.filePath(QStringLiteral("open"));
+        QVERIFY(QDir().mkpath(open));
+        QFile::setPermissions(open, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                        QFile::ExeOther);
+        QVERIFY(!WorkDirectory::open(open));
+        QVERIFY(QFile::link(path, tmp_.filePath(QStringLiteral("link"))));
+        QVERIFY(!WorkDirectory::open(tmp_.filePath(QStringLiteral("link"))));
+        QVERIFY(!WorkDirectory::open(tmp_.filePath(QStringLiteral("missing"))));
+        // Another user's (only root can make one here).
+        const QString foreign = TestSupport::newWorkDirectoryIn(tmp_.path());
+        if (::chown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0) {
+            QVERIFY(!WorkDirectory::open(foreign));
+        }
+    }
+
+    void linksAndOtherFilesAreNotFollowed() {
+        const QString path = TestSupport::newWorkDirectoryIn(tmp_.path());
+        const QString outside = tmp_.filePath(QStringLiteral("outside.caf"));
+        TestSupport::writeCaf(outside, 1.0, TestSupport::tone(440, 0.3));
+        for (const char* name : {"system.caf", "velmor.m4a"}) {
+            QVERIFY(QFile::link(outside, QDir(path).filePath(QString::fromLatin1(name))));
+        }
+        QCOMPARE(::mkfifo(QFile::encodeName(QDir(path).filePath("recording.json")).constData(), 0600), 0);
+        QVERIFY(QDir(path).mkdir(QStringLiteral("mic.caf")));
+        const auto dir = WorkDirectory::open(path);
+        QVERIFY(!dir->hasSource(WorkDirectory::Source::System));
+        QVERIFY(!dir->hasSource(WorkDirectory::Source::Microphone));
+        QVERIFY(!dir->hasMix());
+        // A FIFO is not waited on: the directory's own time stands in.
+        QElapsedTimer clock;
+        clock.start();
+        const WorkDirectory::Info info = dir->readInfo();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(std::abs(info.recordedAt.secsTo(QDateTime::currentDateTime())) < 60);
+        // The links go, what they pointed at stays.
+        dir->remove();
+        QVERIFY(QFileInfo::exists(outside));
+        QVERIFY(!QFileInfo::exists(QDir(path).filePath("system.caf")));
+    }
+
+    void whatRecordingJsonSaysIsChecked_data() {
+        QTest::addColumn<QString>("recordedAt");
+        QTest::addColumn<bool>("isBelieved");
+        QTest::newRow("plausible") << "2026-03-01T10:15:00.000Z" << true;
+        QTest::newRow("far future") << "9999-12-31T23:59:59.000Z" << false;
+        QTest::newRow("1970") << "1970-01-01T00:00:00.000Z" << false;
+        QTest::newRow("not a date") << "вчера" << false;
+    }
+    void whatRecordingJsonSaysIsChecked() {
+        QFETCH(QString, recordedAt);
+        QFETCH(bool, isBelieved);
+        const QString path = TestSupport::newWorkDirectoryIn(tmp_.path());
+        TestSupport::writeCaf(QDir(path).filePath("mic.caf"), 0.5, TestSupport::tone(440, 0.3));
+        const QString longTitle = QString(1500, QChar(u'ж'));
+        writeText(QDir(path).filePath("recording.json"),
+                  QJsonDocument(QJsonObject{{"recordedAt", recordedAt},
+                                            {"endedAt", recordedAt},
+                                            {"title", longTitle},
+                                            {"name", "Запись 9999-12-31 23-59.m4a"},
+                                            {"date", recordedAt.left(10)}})
+                      .toJson());
+        const WorkDirectory::Info info = WorkDirectory::open(path)->readInfo();
+        QCOMPARE(info.title, longTitle.left(200));
+        QCOMPARE(info.isNamed(), isBelieved);
+        if (isBelieved) {
+            QCOMPARE(info.recordedAt, QDateTime::fromString(recordedAt, Qt::ISODateWithMs).toLocalTime());
+        } else {
+            // The work file's creation instead; its last change for when the audio ended.
+            QVERIFY(std::abs(info.recordedAt.secsTo(QDateTime::currentDateTime())) < 60);
+            QVERIFY(!info.endedAt.isValid());
+            QVERIFY(std::abs(WorkDirectory::open(path)->audioEnd().secsTo(QDateTime::currentDateTime())) < 60);
+        }
+        // A file too large to be metadata is not read at all.
+        writeText(QDir(path).filePath("recording.json"), "{\"title\":\"" + QByteArray(70 * 1024, 'x') + "\"}");
+        QCOMPARE(WorkDirectory::open(path)->readInfo().title, QString());
+    }
+
+    // In a shared directory without the sticky bit, another user can swap the name of a directory
+    // for a link while it is sent: the removal goes through the directory that was opened.
+    void removingTouchesNothingOutside() {
+        const QString path = TestSupport::newWorkDirectoryIn(tmp_.path());
+        TestSupport::writeCaf(QDir(path).filePath("system.caf"), 0.5, TestSupport::tone(440, 0.3));
+        const auto dir = WorkDirectory::open(path);
+        const QString moved = tmp_.filePath(QStringLiteral("moved"));
+        QVERIFY(QFile::rename(path, moved));
+        const QString victim = tmp_.filePath(QStringLiteral("victim"));
+        QVERIFY(QDir().mkpath(victim));
+        writeText(QDir(victim).filePath("system.caf"), "keep me");
+        QVERIFY(QFile::link(victim, path));
+        dir->remove();
+        QVERIFY(QFileInfo::exists(QDir(victim).filePath("system.caf")));
+        QVERIFY(QFileInfo(path).isSymLink());
+        QVERIFY(QDir(moved).isEmpty()); // its own files went, and the directory is left, unnamed by us
+        // Not swapped: the directory itself goes too.
+        const QString plain = TestSupport::newWorkDirectoryIn(tmp_.path());
+        WorkDirectory::open(plain)->remove();
+        QVERIFY(!QFileInfo::exists(plain));
+    }
+};
+
+QTEST_GUILESS_MAIN(WorkDirectoryTest)
+#include "tst_workdir.moc"
