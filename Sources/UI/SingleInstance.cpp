@@ -6,6 +6,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -22,10 +23,11 @@ bool isPrivateDirectory(const struct stat& status) {
     return S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-// Clears a name inside the opened directory, whatever it is.
-void clear(int directoryFd, const char* name) {
-    if (::unlinkat(directoryFd, name, 0) != 0) {
-        ::unlinkat(directoryFd, name, AT_REMOVEDIR);
+// Clears a name inside the private directory, whatever it is. Only this user can have put it
+// there, so a directory by that name may be removed with all it holds.
+void clear(int directoryFd, const QString& directory, const char* name) {
+    if (::unlinkat(directoryFd, name, 0) != 0 && errno == EISDIR) {
+        QDir(QDir(directory).filePath(QString::fromLatin1(name))).removeRecursively();
     }
 }
 
@@ -95,7 +97,7 @@ bool SingleInstance::claim() {
     for (int attempt = 0; attempt < 2 && lockFd_ < 0; ++attempt) {
         lockFd_ = ::openat(directoryFd_, kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
         if (lockFd_ < 0) {
-            clear(directoryFd_, kLockFile);
+            clear(directoryFd_, directory_, kLockFile);
         }
     }
     if (lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
@@ -104,7 +106,7 @@ bool SingleInstance::claim() {
         return false;
     }
     // A socket left by an instance that crashed, or anything else by that name.
-    clear(directoryFd_, kSocketFile);
+    clear(directoryFd_, directory_, kSocketFile);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_.listen(socketPath())) {
         qWarning("velmor: cannot listen at %s: %s", qPrintable(socketPath()), qPrintable(server_.errorString()));

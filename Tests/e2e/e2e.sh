@@ -82,8 +82,10 @@ fill() { # name text [secret]
 }
 tray_icon() { xdotool search --class velmor 2>/dev/null | while read -r w; do
     [ "$(timeout 5 xwininfo -id "$w" | awk '/Width:/ {print $2}')" -le 64 ] && echo "$w"; done | head -n1; }
+# The app runs with a session's runtime directory, as a desktop starts it.
+mkdir -p -m 700 "$services_dir/runtime"
 start_app() {
-    "$app" >"$services_dir/app.log" 2>&1 &
+    XDG_RUNTIME_DIR="$services_dir/runtime" "$app" >"$services_dir/app.log" 2>&1 &
     app_pid=$!
     wait_until 15 xdotool search --class velmor
     sleep 1
@@ -225,9 +227,12 @@ check "no work directory is left" 'wait_until 10 sh -c "! ls -d $TMPDIR/velmor-*
 killed=$(ls -t "$services_dir/received" | sed -n 3p)
 check "the recording cut off by the kill holds its sound" 'both_signals "$services_dir/received/$killed/recording.m4a" || test "$(band_level "$services_dir/received/$killed/recording.m4a" 440)" -lt 30'
 
-# One instance per user, whatever $TMPDIR says: a second launch shows the first one's panel.
-check "a second launch with another TMPDIR ends and shows the running panel" \
-    'timeout 10 env TMPDIR=/tmp "$app" && wait_until 5 shown_panel'
+# One instance per user, whatever the launch's environment (a terminal over ssh has no
+# $XDG_RUNTIME_DIR): a second launch shows the first one's panel and ends.
+check "a second launch without XDG_RUNTIME_DIR and with another TMPDIR shows the running panel" \
+    'timeout 10 env -u XDG_RUNTIME_DIR TMPDIR=/tmp "$app" && wait_until 5 shown_panel'
+instances() { for exe in /proc/[0-9]*/exe; do [ "$(readlink "$exe" 2>/dev/null)" = "$(readlink -f "$app")" ] && echo; done | wc -l; }
+check "only one instance runs" '[ "$(instances)" = 1 ]'
 
 # A tray that goes away and comes back (a panel restarting, or starting after the app): the
 # panel becomes a window of its own, then moves back behind the icon.

@@ -1,0 +1,127 @@
+// One instance per user, on the real file system and sockets.
+#include "SingleInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+class SingleInstanceTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir home_;
+    QString dir() const { return home_.filePath(QStringLiteral("velmor/instance")); }
+
+    // A claims, B cannot and reaches A.
+    void checkOneRunsAndTheOtherIsShown() {
+        UI::SingleInstance first(dir());
+        QVERIFY(first.claim());
+        QSignalSpy shown(&first, &UI::SingleInstance::showRequested);
+        UI::SingleInstance second(dir());
+        QVERIFY(!second.claim());
+        QVERIFY(second.askRunningInstanceToShow());
+        QTRY_COMPARE(shown.size(), 1);
+        struct stat info {};
+        QCOMPARE(::lstat(QFile::encodeName(dir()).constData(), &info), 0);
+        QVERIFY(S_ISDIR(info.st_mode));
+        QCOMPARE(info.st_mode & 0777, 0700u);
+    }
+
+private slots:
+    void init() { QDir(home_.filePath(QStringLiteral("velmor"))).removeRecursively(); }
+
+    void theSameLockWhateverTheLaunchEnvironment() {
+        qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
+        qputenv("XDG_RUNTIME_DIR", home_.path().toUtf8());
+        qputenv("TMPDIR", "/var/tmp");
+        const QString withSession = UI::SingleInstance::userDirectory();
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", "/tmp");
+        QCOMPARE(UI::SingleInstance::userDirectory(), withSession);
+        QVERIFY(withSession.startsWith(home_.path()));
+    }
+
+    void oneRunsAndALaterLaunchShowsIt() {
+        checkOneRunsAndTheOtherIsShown();
+        // The first has ended: the next launch runs.
+        checkOneRunsAndTheOtherIsShown();
+    }
+
+    void anotherProcessHoldingTheLockKeepsThisOneOut() {
+        {
+            UI::SingleInstance prepare(dir());
+            QVERIFY(prepare.claim());
+        }
+        QProcess holder;
+        // Another process of this user holds it, however it was started.
+        holder.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import fcntl, sys, time\n"
+                                     "lock = open(sys.argv[1], 'a')\n"
+                                     "fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
+                                     "print('held', flush=True)\n"
+                                     "time.sleep(30)"),
+                      QDir(dir()).filePath("lock")});
+        QVERIFY(holder.waitForReadyRead(10000));
+        UI::SingleInstance instance(dir());
+        QVERIFY(!instance.claim());
+        holder.kill();
+        holder.waitForFinished();
+        QVERIFY(UI::SingleInstance(dir()).claim());
+    }
+
+    // Whatever was left or planted where the app keeps its lock and socket never stops it, and
+    // never lets two run.
+    void junkAtItsPathsIsClearedAway_data() {
+        QTest::addColumn<QString>("junk");
+        for (const char* junk : {"file as directory", "link as directory", "open directory", "file as socket",
+                                 "directory as socket", "stale socket", "directory as lock", "link as lock"}) {
+            QTest::newRow(junk) << QString::fromLatin1(junk);
+        }
+    }
+    void junkAtItsPathsIsClearedAway() {
+        QFETCH(QString, junk);
+        const QString elsewhere = home_.filePath(QStringLiteral("elsewhere"));
+        QDir().mkpath(elsewhere);
+        QDir().mkpath(QFileInfo(dir()).absolutePath());
+        const auto touch = [](const QString& path) { QFile(path).open(QIODevice::WriteOnly); };
+        if (junk == "file as directory") {
+            touch(dir());
+        } else if (junk == "link as directory") {
+            QVERIFY(QFile::link(elsewhere, dir()));
+        } else if (junk == "open directory") {
+            QDir().mkpath(dir());
+            QVERIFY(QFile::setPermissions(dir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                     QFile::ReadOther | QFile::WriteOther | QFile::ExeOther));
+        } else {
+            QDir().mkpath(dir());
+            QFile::setPermissions(dir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            const QString socket = QDir(dir()).filePath("socket");
+            const QString lock = QDir(dir()).filePath("lock");
+            if (junk == "file as socket") {
+                touch(socket);
+            } else if (junk == "directory as socket") {
+                QDir().mkpath(socket + "/inner");
+            } else if (junk == "stale socket") {
+                QLocalServer crashed;
+                crashed.setSocketOptions(QLocalServer::UserAccessOption);
+                QVERIFY(crashed.listen(socket));
+                crashed.close(); // leaves no listener; the path is cleared by the next owner
+                touch(socket);
+            } else if (junk == "directory as lock") {
+                QDir().mkpath(lock);
+            } else {
+                QVERIFY(QFile::link(elsewhere + "/lock", lock));
+            }
+        }
+        checkOneRunsAndTheOtherIsShown();
+        QVERIFY(QDir(elsewhere).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(SingleInstanceTest)
+#include "tst_instance.moc"
