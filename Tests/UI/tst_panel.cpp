@@ -127,6 +127,31 @@ private slots:
         recorder_->isBusy = true;
         settle();
         QVERIFY(!shown(button("Отправить сохранённые записи (2)")));
+        // Nor while recording, here or in the tray menu: sending would be turned away.
+        recorder_->isBusy = false;
+        recorder_->isRecording = true;
+        settle();
+        QVERIFY(!shown(button("Отправить сохранённые записи (2)")));
+        VelmorApp app(std::shared_ptr<Recorder>(recorder_.get(), [](Recorder*) {}));
+        const auto sendSavedEntry = [&] {
+            for (QAction* action : app.trayMenu().actions()) {
+                if (action->text().startsWith(QStringLiteral("Отправить сохранённые записи"))) {
+                    return action;
+                }
+            }
+            return static_cast<QAction*>(nullptr);
+        };
+        QVERIFY(sendSavedEntry() && !sendSavedEntry()->isVisible());
+        recorder_->isRecording = false;
+        settle();
+        QVERIFY(sendSavedEntry()->isVisible());
+    }
+
+    void theTitleTakesTwoHundredCharacters() {
+        QLineEdit* title = field("Название встречи");
+        typeText(title, QString(250, QChar(u'ж')));
+        QCOMPARE(title->text().size(), 200);
+        QCOMPARE(recorder_->title().size(), 200);
     }
 
     void returnTriggersTheShownButtonUnlessDisabled() {
