@@ -12,12 +12,10 @@ namespace {
 // 24x24 drawings; "C" stands for the line colour, "R" for the recording red.
 const QHash<QString, QByteArray>& drawings() {
     static const QHash<QString, QByteArray> symbols{
+        // Filled shapes only, like the installed tray symbols: a panel that recolours fills them.
         {QStringLiteral("waveform.circle"),
-         R"(<circle cx="12" cy="12" r="10.5" fill="none" stroke="C" stroke-width="1.8"/>
-            <g stroke="C" stroke-width="2" stroke-linecap="round">
-            <line x1="7" y1="10.5" x2="7" y2="13.5"/><line x1="9.5" y1="8" x2="9.5" y2="16"/>
-            <line x1="12" y1="6.5" x2="12" y2="17.5"/><line x1="14.5" y1="9" x2="14.5" y2="15"/>
-            <line x1="17" y1="11" x2="17" y2="13"/></g>)"},
+         R"(<path fill="C" fill-rule="evenodd" d="M12 1a11 11 0 1 0 0 22a11 11 0 1 0 0-22zm0 2a9 9 0 1 1 0 18a9 9 0 1 1 0-18z"/>
+            <path fill="C" d="M6 11.3a0.8 0.8 0 0 1 1.6 0v1.4a0.8 0.8 0 0 1 -1.6 0zM8.6 8.8a0.8 0.8 0 0 1 1.6 0v6.4a0.8 0.8 0 0 1 -1.6 0zM11.2 7.3a0.8 0.8 0 0 1 1.6 0v9.4a0.8 0.8 0 0 1 -1.6 0zM13.8 9.8a0.8 0.8 0 0 1 1.6 0v4.4a0.8 0.8 0 0 1 -1.6 0zM16.4 11.8a0.8 0.8 0 0 1 1.6 0v0.4a0.8 0.8 0 0 1 -1.6 0z"/>)"},
         {QStringLiteral("record.circle.fill"),
          R"(<circle cx="12" cy="12" r="11" fill="R"/><circle cx="12" cy="12" r="4.5" fill="#ffffff"/>)"},
         {QStringLiteral("record.circle"),
@@ -68,7 +66,8 @@ QIcon trayIcon(const QString& symbol, const QString& themeName) {
     if (QIcon::hasThemeIcon(themeName)) {
         return QIcon::fromTheme(themeName);
     }
-    return symbolIcon(symbol, QColor(0x8c, 0x8c, 0x8c));
+    // 3.4:1 against light (#e8e8e8) and dark (#2b2b2b) bars alike.
+    return symbolIcon(symbol, QColor(0x7c, 0x7c, 0x7c));
 }
 
 } // namespace UI

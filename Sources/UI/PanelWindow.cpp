@@ -6,8 +6,38 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
 
 namespace UI {
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name), nullptr);
+    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return found;
+}
+
+// On X11 a popup beside a tray icon is no task: the task bar and Alt+Tab leave out a window in
+// these states. Set on the window before it is mapped, as window managers read it then; Qt adds
+// its own states to what it finds there.
+void leaveOutOfTaskBar(QWidget* window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) {
+        return;
+    }
+    xcb_connection_t* connection = x11->connection();
+    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
+                        atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+    xcb_flush(connection);
+}
+
+} // namespace
 
 PanelWindow::PanelWindow(QWidget* content, bool hasTray) {
     setWindowTitle(QStringLiteral("Велмор"));
@@ -54,6 +84,9 @@ void PanelWindow::showAnchored(const QRect& iconGeometry) {
     }
     if (hasTray_ && screen) {
         move(placement(sizeHint(), iconGeometry, pointer, screen->availableGeometry()));
+    }
+    if (hasTray_) {
+        leaveOutOfTaskBar(this);
     }
     show();
     raise();

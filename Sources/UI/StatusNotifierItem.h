@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 
@@ -31,6 +32,9 @@ public:
     bool isAvailable() const { return isAvailable_; }
     // `themeName` where the icon theme has it (a tray recolours such a symbol), else `pixmaps`.
     void setIcon(const QString& themeName, const QIcon& pixmaps);
+    // What hovering the icon shows.
+    void setToolTip(const QString& text);
+    QString toolTip() const { return toolTip_; }
 
     // What a tray reads of the item.
     QString id() const { return id_; }
@@ -40,13 +44,15 @@ public:
     QMenu* menu() const { return menu_; }
 
     // What a tray asks of it.
-    void activate();
+    void activate(int x, int y);
     void showContextMenu(int x, int y);
 
 signals:
     void availableChanged();
-    // The icon was clicked.
-    void activated();
+    // The icon was clicked; where, when the tray says (else a null point).
+    void activated(const QPoint& where);
+    // The tray asked for the menu at this point (a null point when it did not say).
+    void menuRequested(const QPoint& where);
 
 private slots:
     void askForHost();
@@ -60,6 +66,7 @@ private:
     QString id_;
     QString title_;
     QString iconName_;
+    QString toolTip_;
     QIcon pixmaps_;
     QPointer<QMenu> menu_;
     StatusNotifierItemAdaptor* itemAdaptor_ = nullptr;

@@ -33,12 +33,22 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
     connect(recorder_.get(), &Recorder::objectWillChange, this, &VelmorApp::refreshIcon, Qt::QueuedConnection);
     connect(&trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-            window_->toggle(trayIcon_.geometry());
+            window_->toggle(iconGeometry());
         }
     });
-    // Such trays tell no icon position: the panel opens at the pointer.
-    connect(statusItem_.get(), &UI::StatusNotifierItem::activated, this, [this] { window_->toggle({}); });
-    trayIcon_.setToolTip(QStringLiteral("Велмор"));
+    // Such trays tell no icon position, some the point of the click: the panel opens there, else
+    // at the pointer.
+    connect(statusItem_.get(), &UI::StatusNotifierItem::activated, this, [this](const QPoint& where) {
+        lastClick_ = where;
+        window_->toggle(iconGeometry());
+    });
+    connect(statusItem_.get(), &UI::StatusNotifierItem::menuRequested, this, [this](const QPoint& where) {
+        if (!where.isNull()) {
+            lastClick_ = where;
+        }
+    });
+    toolTipTurn_.setSingleShot(true);
+    connect(&toolTipTurn_, &QTimer::timeout, this, &VelmorApp::refreshToolTip);
     refreshIcon();
     trayIcon_.setVisible(findTray() == Tray::xembed);
     if (!hasTray_) {
@@ -79,10 +89,11 @@ QString VelmorApp::symbolName() const {
 }
 
 void VelmorApp::buildTrayMenu() {
+    // First: where a click opens the menu (GNOME), this is the way to the panel.
+    trayMenu_.addAction(QStringLiteral("Открыть панель"), this, &VelmorApp::showPanel);
     sendSavedAction_ = trayMenu_.addAction(QString(), this, &VelmorApp::sendSaved);
     cancelSendAction_ =
         trayMenu_.addAction(QStringLiteral("Отменить отправку"), recorder_.get(), &Recorder::cancelSend);
-    trayMenu_.addAction(QStringLiteral("Открыть панель"), this, &VelmorApp::showPanel);
     trayMenu_.addSeparator();
     trayMenu_.addAction(QStringLiteral("Выйти"), this, &VelmorApp::quitNow);
     trayIcon_.setContextMenu(&trayMenu_);
@@ -112,11 +123,45 @@ void VelmorApp::refreshIcon() {
     sendSavedAction_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));
     sendSavedAction_->setVisible(recorder_->canSendSaved());
     cancelSendAction_->setVisible(recorder_->isSending());
+    refreshToolTip();
+}
+
+QString VelmorApp::toolTipText() const {
+    if (recorder_->isRecording()) {
+        return QStringLiteral("Велмор — идёт запись, ") + recorder_->elapsedText();
+    }
+    if (recorder_->isSending()) {
+        return QStringLiteral("Велмор — отправка…");
+    }
+    return QStringLiteral("Велмор — готов");
+}
+
+void VelmorApp::refreshToolTip() {
+    const QString text = toolTipText();
+    if (text == trayIcon_.toolTip()) {
+        return;
+    }
+    if (sinceToolTip_.isValid() && sinceToolTip_.elapsed() < 1000) {
+        if (!toolTipTurn_.isActive()) {
+            toolTipTurn_.start(int(1000 - sinceToolTip_.elapsed()));
+        }
+        return;
+    }
+    sinceToolTip_.start();
+    trayIcon_.setToolTip(text);
+    statusItem_->setToolTip(text);
+}
+
+QRect VelmorApp::iconGeometry() const {
+    if (trayIcon_.isVisible()) {
+        return trayIcon_.geometry();
+    }
+    return lastClick_.isNull() ? QRect() : QRect(lastClick_, QSize(1, 1));
 }
 
 void VelmorApp::showPanel() {
     if (!window_->isVisible()) {
-        window_->showAnchored(trayIcon_.geometry());
+        window_->showAnchored(iconGeometry());
     }
     window_->raise();
     window_->activateWindow();

@@ -4,6 +4,7 @@
 
 #include "Settings.h"
 
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -30,6 +31,8 @@ public:
     bool hasTray() const { return hasTray_; }
     // The symbol the tray shows now.
     QString symbolName() const;
+    // What hovering the icon says of the recorder's state, e.g. "Велмор — идёт запись, 12:34".
+    QString toolTipText() const;
 
     void showPanel();
     QMenu& trayMenu() { return trayMenu_; }
@@ -47,6 +50,10 @@ private:
     void buildTrayMenu();
     void followTray();
     void sendSaved();
+    void refreshToolTip();
+    // Where the icon is, as well as it is known: Qt's icon tells its geometry, a StatusNotifierItem
+    // tray the point of the last click on it.
+    QRect iconGeometry() const;
 
     std::shared_ptr<Recorder> recorder_;
     bool hasTray_ = false;
@@ -56,6 +63,10 @@ private:
     bool isXEmbedUsable_ = false;
     QTimer trayWatch_;
     QString shownSymbol_;
+    QPoint lastClick_;
+    // Trays are told of a new tooltip at most once a second; the latest text waits for its turn.
+    QTimer toolTipTurn_;
+    QElapsedTimer sinceToolTip_;
     QMenu trayMenu_;
     QAction* sendSavedAction_ = nullptr;
     QAction* cancelSendAction_ = nullptr;

@@ -178,6 +178,9 @@ press Escape
 check "Escape closes the panel" '! shown_panel'
 open_panel
 check "a click on the icon opens it again" 'shown_panel'
+# Beside a tray icon the panel is no task: the task bar and Alt+Tab leave it out.
+skips_task_bar() { xprop -id "$(panel_window)" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR; }
+check "the panel at the icon is left out of the task bar" 'skips_task_bar'
 open_panel
 check "a second click closes it" '! shown_panel'
 
@@ -219,8 +222,9 @@ start_app
 xdotool mousemove --window "$(tray_icon)" 8 8 click 3
 sleep 1
 shot 8-tray-menu
-# The menu's first entry (see 8-tray-menu.png): "Отправить сохранённые записи (3)".
-press Down Return
+# The menu's second entry (see 8-tray-menu.png), after "Открыть панель": "Отправить
+# сохранённые записи (3)".
+press Down Down Return
 wait_received() { for _ in $(seq 120); do [ "$(ls "$services_dir/received" | wc -l)" -ge "$1" ] && return 0; sleep 0.5; done; return 1; }
 check "all three arrived" 'wait_received $((received_before + 3))'
 check "no work directory is left" 'wait_until 10 sh -c "! ls -d $TMPDIR/velmor-*-*"'
@@ -242,6 +246,7 @@ open_panel # the second launch showed it; a click hides it
 check "the panel hides before the tray goes" 'wait_until 5 hidden_panel'
 stop_pid "$tray_pid"
 check "without a tray the panel is a window of its own" 'wait_until 10 shown_panel'
+check "a window of its own is a task" '! skips_task_bar'
 shot 9-no-tray
 start_tray
 check "a tray that comes later gets the icon, and the window goes" 'wait_until 10 icon_shown && wait_until 10 hidden_panel'

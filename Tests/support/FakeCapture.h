@@ -4,6 +4,8 @@
 #include "CaptureService.h"
 #include "TestSupport.h"
 
+#include <cmath>
+
 struct FakeCaptureService : Capture::CaptureService {
     bool failQuery = false;
     std::optional<Capture::OutputType> failAddOutput;
@@ -14,6 +16,8 @@ struct FakeCaptureService : Capture::CaptureService {
     int stopsCalled = 0;
     QList<Capture::OutputType> outputsAdded;
     std::shared_ptr<Capture::StreamOutput> lastOutput;
+    std::shared_ptr<Capture::StreamDelegate> lastDelegate;
+    Capture::Stream* lastStream = nullptr;
     Dispatch::SerialQueue* lastQueue = nullptr;
 
     QCoro::Task<> checkServer() override {
@@ -60,8 +64,32 @@ struct FakeCaptureService : Capture::CaptureService {
     };
 
     std::unique_ptr<Capture::Stream> makeStream(const Capture::StreamConfiguration&,
-                                                std::shared_ptr<Capture::StreamDelegate>) override {
+                                                std::shared_ptr<Capture::StreamDelegate> delegate) override {
         ++streamsMade;
-        return std::make_unique<Stream>(*this);
+        lastDelegate = std::move(delegate);
+        auto stream = std::make_unique<Stream>(*this);
+        lastStream = stream.get();
+        return stream;
+    }
+
+    // The running capture hears `seconds` of a tone on both sources, written before this returns.
+    void deliver(double seconds) {
+        const Capture::AudioFormat format{48000, 2, Capture::SampleType::Float32};
+        QByteArray data(qsizetype(seconds * 48000) * 8, '\0');
+        auto* samples = reinterpret_cast<float*>(data.data());
+        for (qsizetype i = 0; i < data.size() / 4; ++i) {
+            samples[i] = float(0.3 * std::sin(double(i / 2) * 2 * M_PI * 440 / 48000));
+        }
+        lastQueue->sync([&] {
+            for (const auto type : {Capture::OutputType::Audio, Capture::OutputType::Microphone}) {
+                lastOutput->stream(*lastStream, Capture::SampleBuffer(format, data), type);
+            }
+        });
+    }
+    // The audio server ends the running capture, as when it goes away.
+    void fail() {
+        lastDelegate->streamDidStopWithError(
+            *lastStream, std::make_exception_ptr(
+                             Capture::CaptureError(Capture::CaptureError::Kind::Other, QStringLiteral("test"))));
     }
 };

@@ -1,0 +1,156 @@
+// The tray as the strictest host reads it: a StatusNotifierItem tray on the private session bus
+// (Tests/support/sni_tray.py) that holds the menu as GNOME's AppIndicator extension does. The
+// app's own tray icon and recorder, with a capture service that delivers a tone on demand.
+#include "FakeCapture.h"
+#include "SniTypes.h"
+#include "TestSupport.h"
+#include "VelmorApp.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+QStringList linesOf(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TrayTest : public QObject {
+    Q_OBJECT
+
+    TestSupport::PrivateDirs dirs_;
+    QProcess host_;
+    QString log_;
+    std::shared_ptr<FakeCaptureService> service_ = std::make_shared<FakeCaptureService>();
+    std::shared_ptr<Recorder> recorder_;
+    std::unique_ptr<VelmorApp> app_;
+
+    QStringList shownMenu() const { return linesOf(log_ + ".menu"); }
+    // The tooltips the host was told of, by when (seconds).
+    QList<double> toolTipTimes() const {
+        QList<double> times;
+        for (const QString& line : linesOf(log_)) {
+            if (line.startsWith(QStringLiteral("NewToolTip "))) {
+                times.append(line.section(u' ', 1, 1).toDouble());
+            }
+        }
+        return times;
+    }
+    QDBusMessage callMenu(const QString& method, const QVariantList& arguments) const {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(QDBusConnection::sessionBus().baseService(), QStringLiteral("/MenuBar"),
+                                           QStringLiteral("com.canonical.dbusmenu"), method);
+        call.setArguments(arguments);
+        // To our own connection: the reply comes from this thread's event loop.
+        return QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui);
+    }
+
+private slots:
+    void initTestCase() {
+        log_ = dirs_.filePath(QStringLiteral("sni.log"));
+        host_.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral(VELMOR_SOURCE_DIR "/Tests/support/sni_tray.py"), QStringLiteral("serve"), log_,
+                     QStringLiteral("--gnome")});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log_ + ".ready"), 10000);
+        recorder_ = std::make_shared<Recorder>(service_);
+        app_ = std::make_unique<VelmorApp>(recorder_);
+        QVERIFY(app_->hasTray());
+    }
+    void cleanupTestCase() {
+        app_.reset();
+        host_.kill();
+        host_.waitForFinished();
+    }
+
+    // A recording saved while the app runs, its send and a stalled send are all seen by a host
+    // that re-reads only the menu's structure on a layout update.
+    void theCachedMenuFollowsTheState() {
+        QTRY_COMPARE_WITH_TIMEOUT(shownMenu(), (QStringList{"Открыть панель", "Выйти"}), 10000);
+        QCoro::waitFor(recorder_->start());
+        service_->deliver(1.0);
+        service_->fail();
+        QTRY_VERIFY(!recorder_->isRecording());
+        QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отправить сохранённые записи (1)", "Выйти"}));
+
+        // Takes the request and never answers.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        connect(&silent, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* socket = silent.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        });
+        auto sending = recorder_->sendSaved(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()),
+                                            QStringLiteral("vl_key"));
+        QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отменить отправку", "Выйти"}));
+        recorder_->cancelSend();
+        QCoro::waitFor(sending);
+        QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отправить сохранённые записи (1)", "Выйти"}));
+
+        TestSupport::Receiver receiver(dirs_.filePath(QStringLiteral("received")), QStringLiteral("vl_key"));
+        QCoro::waitFor(recorder_->sendSaved(receiver.address(), QStringLiteral("vl_key")));
+        QCOMPARE(receiver.received().size(), 1);
+        QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Выйти"}));
+    }
+
+    // A host about to show the menu learns whether it changed since it last read the layout.
+    void aboutToShowSaysWhetherTheMenuChanged() {
+        callMenu(QStringLiteral("GetLayout"), {0, -1, QStringList()});
+        QCOMPARE(callMenu(QStringLiteral("AboutToShow"), {0}).arguments().value(0).toBool(), false);
+        recorder_->savedCount = 3; // announced by the recorder; the menu follows it
+        QCoreApplication::processEvents();
+        QCOMPARE(callMenu(QStringLiteral("AboutToShow"), {0}).arguments().value(0).toBool(), true);
+        callMenu(QStringLiteral("GetLayout"), {0, -1, QStringList()});
+        QCOMPARE(callMenu(QStringLiteral("AboutToShow"), {0}).arguments().value(0).toBool(), false);
+        recorder_->savedCount = 0;
+    }
+
+    // The tooltip tells the state, from both icons, and trays hear of it at most once a second.
+    void theToolTipTellsTheStateOncePerSecondAtMost() {
+        const auto itemToolTip = [] {
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                QDBusConnection::sessionBus().baseService(), QStringLiteral("/StatusNotifierItem"),
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+            get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ToolTip");
+            const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::BlockWithGui);
+            UI::sni::ToolTip toolTip;
+            reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>() >> toolTip;
+            return toolTip.title;
+        };
+        QTRY_COMPARE(app_->trayIcon().toolTip(), QStringLiteral("Велмор — готов"));
+        QCOMPARE(itemToolTip(), QStringLiteral("Велмор — готов"));
+        const qsizetype before = toolTipTimes().size();
+        QCoro::waitFor(recorder_->start());
+        // A burst of changes on top of the clock's own ticks.
+        for (int second = 0; second < 30; ++second) {
+            recorder_->elapsedText = Recorder::formatElapsed(second);
+        }
+        QCoro::waitFor(TestSupport::pause(3000));
+        const auto recording = [&] { return QStringLiteral("Велмор — идёт запись, ") + recorder_->elapsedText(); };
+        QTRY_COMPARE(app_->trayIcon().toolTip(), recording());
+        QTRY_COMPARE(itemToolTip(), recording());
+        const QList<double> times = toolTipTimes().mid(before);
+        QVERIFY(times.size() >= 2);
+        for (qsizetype i = 1; i < times.size(); ++i) {
+            QVERIFY2(times[i] - times[i - 1] >= 0.95, qPrintable(QString::number(times[i] - times[i - 1])));
+        }
+        QCoro::waitFor(recorder_->stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
+        QTRY_COMPARE(app_->trayIcon().toolTip(), QStringLiteral("Велмор — готов"));
+    }
+};
+
+QTEST_MAIN(TrayTest)
+#include "tst_tray.moc"
