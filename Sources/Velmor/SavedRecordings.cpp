@@ -32,7 +32,7 @@ QList<SavedRecordings::Entry> SavedRecordings::scan() {
             if (!WorkDirectory::isWorkDirectoryName(name)) {
                 continue;
             }
-            // Held only for this look: a recording being made or sent elsewhere is not opened.
+            // A recording being made or sent, here or in another process, is not looked at.
             const std::shared_ptr<WorkDirectory> dir =
                 WorkDirectory::open(QDir(root).filePath(name), WorkDirectory::Hold::toLook);
             if (dir && holdsRecording(*dir)) {

@@ -123,9 +123,21 @@ std::shared_ptr<WorkDirectory> WorkDirectory::open(const QString& path, Hold hol
     // Another user could have put files into a directory open to them.
     const bool isPrivate = ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::getuid() &&
                            (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
-    if (!isPrivate || ::flock(fd, (hold == Hold::alone ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    // Another look may have taken its shared lock a moment before: that is over at once.
+    const int attempts = hold == Hold::alone ? 10 : 1;
+    bool isTaken = false;
+    for (int attempt = 0; isPrivate && !isTaken && attempt < attempts; ++attempt) {
+        if (attempt > 0) {
+            ::usleep(5000);
+        }
+        isTaken = ::flock(fd, (hold == Hold::alone ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+    }
+    if (!isTaken) {
         ::close(fd);
         return nullptr;
+    }
+    if (hold == Hold::toLook) {
+        ::flock(fd, LOCK_UN);
     }
     return std::shared_ptr<WorkDirectory>(new WorkDirectory(fd, clean));
 }

@@ -48,8 +48,8 @@ public:
 
     // A new, empty, held directory in root(). Throws VelmorError.
     static std::shared_ptr<WorkDirectory> create();
-    // To send or change it, alone; to look at it, beside others who look (never beside a holder
-    // that sends or records).
+    // To send or change it, alone; to look at it only when nothing holds it, holding nothing
+    // itself (a send is never kept out by a look).
     enum class Hold { alone, toLook };
     // Holds an existing directory: null when it is not a private directory of this user, or when
     // another object or process holds it in a way that excludes this hold.
