@@ -51,6 +51,10 @@ start_app
 check "the app runs natively on Wayland and, with no tray, shows its panel" 'wait_panel "Начать запись"'
 a11y press "Начать запись"
 check "the panel starts a recording" 'wait_panel "Идёт запись. Говорите как обычно."'
+# Half a second of audio written (a stream's first audio waits for the server's timings), so
+# that the recording is not too short to send.
+has_audio() { [ "$(stat -c %s "$TMPDIR"/velmor-*/system.caf 2>/dev/null || echo 0)" -gt 200000 ]; }
+wait_until 10 has_audio
 a11y press "Остановить и отправить"
 check "and stops it (no key set: the send fails and keeps the files)" \
     'wait_panel "Ошибка: Не задан ключ API — откройте настройки виджета. Файл сохранён в $TMPDIR/velmor-"'
