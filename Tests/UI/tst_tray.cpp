@@ -13,8 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 namespace {
@@ -86,15 +84,8 @@ private slots:
         QTRY_VERIFY(!recorder_->isRecording());
         QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отправить сохранённые записи (1)", "Выйти"}));
 
-        // Takes the request and never answers.
-        QTcpServer silent;
-        QVERIFY(silent.listen(QHostAddress::LocalHost));
-        connect(&silent, &QTcpServer::newConnection, this, [&] {
-            QTcpSocket* socket = silent.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
-        });
-        auto sending = recorder_->sendSaved(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()),
-                                            QStringLiteral("vl_key"));
+        const TestSupport::SilentServer silent;
+        auto sending = recorder_->sendSaved(silent.address(), QStringLiteral("vl_key"));
         QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отменить отправку", "Выйти"}));
         recorder_->cancelSend();
         QCoro::waitFor(sending);

@@ -3,7 +3,6 @@
 #include "WorkDirectory.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -56,31 +55,6 @@ private slots:
         if (::chown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0) {
             QVERIFY(!WorkDirectory::open(foreign));
         }
-    }
-
-    void linksAndOtherFilesAreNotFollowed() {
-        const QString path = TestSupport::newWorkDirectoryIn(tmp_.path());
-        const QString outside = tmp_.filePath(QStringLiteral("outside.caf"));
-        TestSupport::writeCaf(outside, 1.0, TestSupport::tone(440, 0.3));
-        for (const char* name : {"system.caf", "velmor.m4a"}) {
-            QVERIFY(QFile::link(outside, QDir(path).filePath(QString::fromLatin1(name))));
-        }
-        QCOMPARE(::mkfifo(QFile::encodeName(QDir(path).filePath("recording.json")).constData(), 0600), 0);
-        QVERIFY(QDir(path).mkdir(QStringLiteral("mic.caf")));
-        const auto dir = WorkDirectory::open(path);
-        QVERIFY(!dir->hasSource(WorkDirectory::Source::System));
-        QVERIFY(!dir->hasSource(WorkDirectory::Source::Microphone));
-        QVERIFY(!dir->hasMix());
-        // A FIFO is not waited on: the directory's own time stands in.
-        QElapsedTimer clock;
-        clock.start();
-        const WorkDirectory::Info info = dir->readInfo();
-        QVERIFY(clock.elapsed() < 5000);
-        QVERIFY(std::abs(info.recordedAt.secsTo(QDateTime::currentDateTime())) < 60);
-        // The links go, what they pointed at stays.
-        dir->remove();
-        QVERIFY(QFileInfo::exists(outside));
-        QVERIFY(!QFileInfo::exists(QDir(path).filePath("system.caf")));
     }
 
     void whatRecordingJsonSaysIsChecked_data() {

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <functional>
 #include <vector>
@@ -133,6 +134,13 @@ private:
 
 // What the private bus's notification receiver has logged, oldest first.
 QList<QJsonObject> notifications();
+
+// A server on a free port of 127.0.0.1 that takes every request and never answers.
+class SilentServer : public QTcpServer {
+public:
+    SilentServer();
+    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+};
 
 // The local receiver on a free port of 127.0.0.1, accepting `key`; each recording lands in a
 // directory of its own under `data`.
