@@ -125,7 +125,7 @@ shot 1-started
 check "the tray icon is there" 'test -n "$(tray_icon)"'
 import -window "$(tray_icon)" "$shots/icon-idle.png" 2>/dev/null
 check "the idle icon is the installed symbol, grey on any bar" \
-    'convert "$shots/icon-idle.png" -format %c histogram:info:- | grep -qi "#BEBEBE"'
+    'convert "$shots/icon-idle.png" -format %c histogram:info:- | grep -qi "#7C7C7C"'
 open_panel
 shot 2-panel-open
 check "the panel shows its settings for a fresh user" 'panel | grep -q "Без ключа записи некуда отправлять."'
