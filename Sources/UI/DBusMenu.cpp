@@ -4,7 +4,8 @@
 
 namespace UI {
 
-DBusMenuAdaptor::DBusMenuAdaptor(QObject* object, QMenu* menu) : QDBusAbstractAdaptor(object), menu_(menu) {
+DBusMenuAdaptor::DBusMenuAdaptor(QObject* object, QMenu* menu)
+    : QDBusAbstractAdaptor(object), menu_(menu), watchedMenu_(menu) {
     if (!menu) {
         return;
     }
@@ -27,7 +28,9 @@ void DBusMenuAdaptor::follow(QAction* action) {
 }
 
 bool DBusMenuAdaptor::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == menu_ && (event->type() == QEvent::ActionAdded || event->type() == QEvent::ActionRemoved)) {
+    // Compared as a plain object: a menu being destroyed removes its actions, and is no QMenu then.
+    if (watched == watchedMenu_ &&
+        (event->type() == QEvent::ActionAdded || event->type() == QEvent::ActionRemoved)) {
         QAction* action = static_cast<QActionEvent*>(event)->action();
         if (event->type() == QEvent::ActionAdded) {
             follow(action);

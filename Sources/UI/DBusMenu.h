@@ -60,6 +60,7 @@ private:
     void sendUpdate();
 
     QPointer<QMenu> menu_;
+    const QObject* watchedMenu_;
     QHash<QAction*, int> ids_;
     int nextId_ = 1;
     uint revision_ = 1;
