@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,29 +48,6 @@ private slots:
         checkOneRunsAndTheOtherIsShown();
         // The first has ended: the next launch runs.
         checkOneRunsAndTheOtherIsShown();
-    }
-
-    void anotherProcessHoldingTheLockKeepsThisOneOut() {
-        {
-            UI::SingleInstance prepare(dir());
-            QVERIFY(prepare.claim());
-        }
-        QProcess holder;
-        // Another process of this user holds it, however it was started.
-        holder.start(QStringLiteral("/usr/bin/python3"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("import fcntl, sys, time\n"
-                                     "lock = open(sys.argv[1], 'a')\n"
-                                     "fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
-                                     "print('held', flush=True)\n"
-                                     "time.sleep(30)"),
-                      QDir(dir()).filePath("lock")});
-        QVERIFY(holder.waitForReadyRead(10000));
-        UI::SingleInstance instance(dir());
-        QVERIFY(!instance.claim());
-        holder.kill();
-        holder.waitForFinished();
-        QVERIFY(UI::SingleInstance(dir()).claim());
     }
 
     // Whatever was left or planted where the app keeps its lock and socket never stops it, and
