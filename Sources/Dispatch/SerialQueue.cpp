@@ -14,8 +14,8 @@ SerialQueue::SerialQueue(const QString& label) : label_(label), context_(new QOb
 SerialQueue::~SerialQueue() {
     // Work already submitted still runs: the quit is queued behind it (a quit at once would drop
     // it). The thread then ends and takes its context with it.
-    QMetaObject::invokeMethod(
-        context_, [this] { thread_.quit(); }, Qt::QueuedConnection);
+    const auto quit = [this] { thread_.quit(); };
+    QMetaObject::invokeMethod(context_, quit, Qt::QueuedConnection);
     thread_.wait();
 }
 

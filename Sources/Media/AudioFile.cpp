@@ -80,7 +80,7 @@ AudioFile::~AudioFile() {
 void AudioFile::checkStillLinked() const {
     // Removing the work directory does not fail the writes to files already open: they go on into
     // files nobody can reach any more.
-    struct stat status {};
+    struct stat status = {};
     if (::fstat(fd_, &status) == 0 && status.st_nlink == 0) {
         throw MediaError(MediaError::Kind::CannotWrite, writeFailureReason(ENOENT));
     }

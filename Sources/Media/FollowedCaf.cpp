@@ -83,7 +83,7 @@ qint64 FollowedCaf::durableBytes() {
     // agree, never beyond what the file holds, and never smaller than one taken before.
     uint8_t first[8];
     uint8_t second[8];
-    struct stat status {};
+    struct stat status = {};
     if (::pread(fd_, first, sizeof first, sizeField_) == qint64(sizeof first) &&
         ::pread(fd_, second, sizeof second, sizeField_) == qint64(sizeof second) &&
         std::memcmp(first, second, sizeof first) == 0 && ::fstat(fd_, &status) == 0) {

@@ -65,7 +65,7 @@ QString SingleInstance::socketPath() const {
 int SingleInstance::openPrivateDirectory() {
     const QByteArray native = QFile::encodeName(directory_);
     QDir().mkpath(QFileInfo(directory_).absolutePath());
-    struct stat status {};
+    struct stat status = {};
     if (::lstat(native.constData(), &status) == 0 && !isPrivateDirectory(status)) {
         if (S_ISDIR(status.st_mode) && status.st_uid == ::getuid()) {
             ::chmod(native.constData(), S_IRWXU);

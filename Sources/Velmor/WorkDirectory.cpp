@@ -37,7 +37,7 @@ const char* fileOf(WorkDirectory::Source source) {
 }
 
 bool isInRam(const QString& path) {
-    struct statfs fs {};
+    struct statfs fs = {};
     return ::statfs(QFile::encodeName(path).constData(), &fs) == 0 && fs.f_type == TMPFS_MAGIC;
 }
 
@@ -119,7 +119,7 @@ std::shared_ptr<WorkDirectory> WorkDirectory::open(const QString& path, Hold hol
     if (fd < 0) {
         return nullptr;
     }
-    struct stat status {};
+    struct stat status = {};
     // Another user could have put files into a directory open to them.
     const bool isPrivate = ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::getuid() &&
                            (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
@@ -159,7 +159,7 @@ QString WorkDirectory::partialMixPath() const {
 }
 
 bool WorkDirectory::isRegularFile(const char* name, qint64 minimumSize) const {
-    struct stat status {};
+    struct stat status = {};
     return ::fstatat(fd_, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
            status.st_size >= minimumSize;
 }
@@ -169,7 +169,7 @@ bool WorkDirectory::hasSource(Source source) const {
 }
 
 bool WorkDirectory::isRemoved() const {
-    struct stat status {};
+    struct stat status = {};
     return ::fstat(fd_, &status) != 0 || status.st_nlink == 0;
 }
 
@@ -195,7 +195,7 @@ WorkDirectory::Info WorkDirectory::readInfo() const {
     Info info;
     // Not blocking: a FIFO in its place would hang the read.
     const int fd = ::openat(fd_, kInfoFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat status {};
+    struct stat status = {};
     if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= kInfoLimit) {
         QByteArray text(qsizetype(status.st_size), '\0');
         const ssize_t got = ::read(fd, text.data(), std::size_t(text.size()));
@@ -220,7 +220,7 @@ WorkDirectory::Info WorkDirectory::readInfo() const {
     if (!info.recordedAt.isValid()) {
         // The work files are created with the first audio.
         for (const Source source : kSources) {
-            struct statx status {};
+            struct statx status = {};
             if (::statx(fd_, fileOf(source), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &status) != 0) {
                 continue;
             }
@@ -232,7 +232,7 @@ WorkDirectory::Info WorkDirectory::readInfo() const {
         }
     }
     if (!info.recordedAt.isValid()) {
-        struct stat own {};
+        struct stat own = {};
         if (::fstat(fd_, &own) == 0) {
             info.recordedAt = plausible(QDateTime::fromSecsSinceEpoch(own.st_mtim.tv_sec));
         }
@@ -247,7 +247,7 @@ QDateTime WorkDirectory::audioEnd() const {
     }
     QDateTime latest;
     for (const Source source : kSources) {
-        struct stat status {};
+        struct stat status = {};
         if (::fstatat(fd_, fileOf(source), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)) {
             const QDateTime changed = plausible(QDateTime::fromMSecsSinceEpoch(
                 qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000));
@@ -314,8 +314,8 @@ void WorkDirectory::remove() const {
     if (parent < 0) {
         return;
     }
-    struct stat opened {};
-    struct stat named {};
+    struct stat opened = {};
+    struct stat named = {};
     if (::fstat(fd_, &opened) == 0 && ::fstatat(parent, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISDIR(named.st_mode) && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
         ::unlinkat(parent, name.constData(), AT_REMOVEDIR);

@@ -8,7 +8,7 @@
 
 namespace {
 unsigned modeOf(const QString& path) {
-    struct stat info {};
+    struct stat info = {};
     ::stat(QFile::encodeName(path).constData(), &info);
     return info.st_mode & 0777;
 }

@@ -24,7 +24,7 @@ class SingleInstanceTest : public QObject {
         QVERIFY(!second.claim());
         QVERIFY(second.askRunningInstanceToShow());
         QTRY_COMPARE(shown.size(), 1);
-        struct stat info {};
+        struct stat info = {};
         QCOMPARE(::lstat(QFile::encodeName(dir()).constData(), &info), 0);
         QVERIFY(S_ISDIR(info.st_mode));
         QCOMPARE(info.st_mode & 0777, 0700u);

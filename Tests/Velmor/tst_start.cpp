@@ -38,7 +38,7 @@ private slots:
                  (QList<Capture::OutputType>{Capture::OutputType::Audio, Capture::OutputType::Microphone}));
         // The recording is the user's alone.
         const QString dir = RecorderTestAccess::workDir(recorder);
-        struct stat info {};
+        struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(dir).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0700u);
         QTRY_COMPARE_WITH_TIMEOUT(recorder.elapsedText(), QStringLiteral("00:01"), 10000);

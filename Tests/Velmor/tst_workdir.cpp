@@ -31,7 +31,7 @@ private slots:
     void oneHolderAtATimeAndOnlyPrivateDirectories() {
         std::shared_ptr<WorkDirectory> made = WorkDirectory::create();
         QVERIFY(WorkDirectory::isWorkDirectoryName(QFileInfo(made->path()).fileName()));
-        struct stat info {};
+        struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(made->path()).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0700u);
         // Held: no second holder, in this process or another, until it is let go.
