@@ -96,12 +96,13 @@ WAYLAND_DEBUG=client WAYLAND_DISPLAY=velmor-wayland-keyed QT_QPA_PLATFORM=waylan
     "$build/Sources/Velmor/velmor" >"$protocol" 2>&1 &
 app_pid=$!
 check "in a weston with a keyboard, the window shows" 'wait_panel "Начать запись"'
-has_keyboard() { grep -E 'wl_keyboard@[0-9]*\.(enter|leave)\(' "$protocol" | tail -n1 | grep -q enter; }
+# libwayland writes an object as "name@id" in its debug log, since 1.23 as "name#id".
+has_keyboard() { grep -E 'wl_keyboard[@#][0-9]*\.(enter|leave)\(' "$protocol" | tail -n1 | grep -q enter; }
 wait_until 5 has_keyboard
 DISPLAY="$display" xdotool key --delay 50 Escape
-asked_to_minimize() { grep -q 'xdg_toplevel@[0-9]*\.set_minimized()' "$protocol"; }
+asked_to_minimize() { grep -q 'xdg_toplevel[@#][0-9]*\.set_minimized()' "$protocol"; }
 check "Escape asks the compositor to minimize the window, and does not unmap it" \
-    'wait_until 5 asked_to_minimize && ! grep -q "xdg_toplevel@[0-9]*\.destroy()" "$protocol"'
+    'wait_until 5 asked_to_minimize && ! grep -q "xdg_toplevel[@#][0-9]*\.destroy()" "$protocol"'
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
