@@ -43,6 +43,18 @@ qint64 onset(const std::vector<float>& samples, qint64 from = 0, float threshold
     return -1;
 }
 
+// The quarter second in which a tone is loudest: its first frame and the tone's level there.
+std::pair<qint64, double> loudest(const std::vector<float>& samples, double frequency) {
+    std::pair<qint64, double> best{-1, 0.0};
+    for (qint64 from = 0; from + kRate / 4 <= qint64(samples.size()); from += kRate / 8) {
+        const double level = TestSupport::toneLevel(samples, from, from + kRate / 4, frequency);
+        if (level > best.second) {
+            best = {from, level};
+        }
+    }
+    return best;
+}
+
 bool played(const QString& sink, const QString& sound) {
     return play(sink, sound)->waitForFinished(10000);
 }
@@ -86,7 +98,7 @@ private slots:
         QVERIFY(a->waitForFinished(10000) && b->waitForFinished(10000));
         // The mix made while recording has come up to the last seconds.
         const std::shared_ptr<Media::LiveExport> live = RecorderTestAccess::liveExport(recorder);
-        QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 2 * kRate, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 2 * kRate, 30000);
 
         const QString dir = finishRecording(recorder);
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
@@ -95,14 +107,10 @@ private slots:
         QVERIFY(std::abs(system.frames() - mic.frames()) < kRate / 5);
 
         // The system file holds the 440 Hz tone, the microphone file the 1 kHz one.
-        const qint64 toneStart = onset(system.left, 0, 0.1f);
-        const qint64 voiceStart = onset(mic.left, 0, 0.1f);
-        QVERIFY(toneStart > 0 && voiceStart > 0);
-        const qint64 from = toneStart + kRate / 2;
-        QVERIFY(TestSupport::toneLevel(system.left, from, from + kRate, 440) > 0.1);
-        QVERIFY(TestSupport::toneLevel(system.left, from, from + kRate, 1000) < 0.02);
-        QVERIFY(TestSupport::toneLevel(mic.left, voiceStart + kRate / 2, voiceStart + 3 * kRate / 2, 1000) > 0.1);
-        QVERIFY(TestSupport::toneLevel(mic.left, voiceStart + kRate / 2, voiceStart + 3 * kRate / 2, 440) < 0.02);
+        QVERIFY(loudest(system.left, 440).second > 0.1);
+        QVERIFY(loudest(system.left, 1000).second < 0.02);
+        QVERIFY(loudest(mic.left, 1000).second > 0.1);
+        QVERIFY(loudest(mic.left, 440).second < 0.02);
 
         // Stop only finishes it: the same file as a mixdown of the finished files from scratch.
         const QString copy = tmp_.filePath(QStringLiteral("copy"));
@@ -117,7 +125,7 @@ private slots:
         const TestSupport::Pcm expected =
             TestSupport::decode(*TestSupport::settle(mixdownWorkFiles(copyDir)).value);
         QVERIFY(out.left == expected.left && out.right == expected.right);
-        QVERIFY(TestSupport::toneLevel(out.left, from, from + kRate, 440) > 0.1);
+        QVERIFY(loudest(out.left, 440).second > 0.1);
     }
 
     // "clickmic" is a microphone that hears the speakers: the server hands both streams the same
@@ -160,12 +168,12 @@ private slots:
         const QString dir = finishRecording(recorder);
         setDefaultSink("speakers");
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
-        const qint64 lowStart = onset(system.left, 0, 0.1f);
-        QVERIFY(lowStart >= 0);
-        const qint64 highStart = lowStart + 2 * kRate; // after the switch
-        QVERIFY(TestSupport::toneLevel(system.left, lowStart, lowStart + kRate, 300) > 0.1);
-        QVERIFY2(TestSupport::toneLevel(system.left, highStart, qint64(system.left.size()), 2000) > 0.05,
-                 "the system file did not follow the new default sink");
+        // Where each tone is loudest, not where it starts: a player starved under load leaves gaps.
+        const auto [lowAt, lowLevel] = loudest(system.left, 300);
+        const auto [highAt, highLevel] = loudest(system.left, 2000);
+        QVERIFY2(lowLevel > 0.1, qPrintable(QString::number(lowLevel)));
+        QVERIFY2(highLevel > 0.1, "the system file did not follow the new default sink");
+        QVERIFY(highAt > lowAt + kRate / 2);
         // The timeline kept pace with the clock across the switch.
         const double recordedSeconds = double(system.frames()) / kRate;
         const double wallSeconds = double(RecorderTestAccess::startedAt(recorder)->msecsTo(started)) / 1000.0;
@@ -196,7 +204,7 @@ private slots:
         setDefaultSource("speakers.monitor");
         QCoro::waitFor(TestSupport::pause(1500));
         setDefaultSource("virtmic");
-        QTRY_VERIFY_WITH_TIMEOUT(spy->frames >= 2 * kRate, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(spy->frames >= 2 * kRate, 30000);
         QCoro::waitFor(stream->stopCapture());
         QVERIFY2(spy->largest <= kRate / 10, qPrintable(QString::number(spy->largest)));
     }
@@ -224,8 +232,7 @@ private slots:
         // The files were completed at once: everything up to the loss is there.
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         QVERIFY(system.frames() > kRate);
-        QVERIFY(TestSupport::toneLevel(system.left, onset(system.left, 0, 0.1f),
-                                       onset(system.left, 0, 0.1f) + kRate / 2, 440) > 0.1);
+        QVERIFY(loudest(system.left, 440).second > 0.1);
         // Offered again, and sent with the time it was recorded, after an older saved recording;
         // its mix is finished from the work done while it was recorded.
         const QString older = tmp_.filePath(QStringLiteral("velmor-00000000-0000-0000-0000-000000000000"));
