@@ -4,6 +4,7 @@
 #include "Recorder.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QFontDatabase>
 #include <QFrame>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -66,7 +68,8 @@ QString accent(const QString& widgetName, const QString& css) {
 
 } // namespace
 
-PanelView::PanelView(Recorder* recorder, QWidget* parent) : QWidget(parent), recorder_(recorder) {
+PanelView::PanelView(Recorder* recorder, QWidget* parent)
+    : QWidget(parent), recorder_(recorder), autostart_(QCoreApplication::applicationFilePath()) {
     build();
     // Re-read after the store that follows the announcement.
     connect(recorder, &Recorder::objectWillChange, this, &PanelView::refresh, Qt::QueuedConnection);
@@ -109,6 +112,8 @@ void PanelView::build() {
     settings->addWidget(captionLabel(QStringLiteral("Ключ API (Настройки → скопировать ключ)"), secondary));
     settings->addWidget(keyField_);
     settings->addWidget(keyWarning_);
+    autostartBox_ = new QCheckBox(QStringLiteral("Запускать при входе в систему"));
+    settings->addWidget(autostartBox_);
     stack->addWidget(settingsSection_);
     settingsDivider_ = divider();
     stack->addWidget(settingsDivider_);
@@ -193,6 +198,17 @@ void PanelView::build() {
         settings_.setApiKey(text);
         refresh();
     });
+    // Toggled, not clicked: assistive technology toggles a check box without a click.
+    connect(autostartBox_, &QCheckBox::toggled, this, [this](bool checked) {
+        try {
+            autostart_.setEnabled(checked);
+        } catch (const std::exception& error) {
+            qWarning("%s", error.what());
+        }
+        // What the session will do, whether or not the change went through.
+        const QSignalBlocker quiet(autostartBox_);
+        autostartBox_->setChecked(autostart_.isEnabled());
+    });
     connect(titleField_, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (recorder_) {
             recorder_->title = text;
@@ -220,6 +236,12 @@ void PanelView::build() {
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, &PanelView::triggerMainButton);
     }
+}
+
+void PanelView::showEvent(QShowEvent* event) {
+    const QSignalBlocker quiet(autostartBox_);
+    autostartBox_->setChecked(autostart_.isEnabled());
+    QWidget::showEvent(event);
 }
 
 QUrl PanelView::footerAddress(const QString& serverURL) {

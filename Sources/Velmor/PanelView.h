@@ -3,11 +3,13 @@
 // and enable rules; it re-reads everything after each change the recorder announces.
 #pragma once
 
+#include "Autostart.h"
 #include "Settings.h"
 
 #include <QPointer>
 #include <QWidget>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -31,6 +33,10 @@ signals:
     // The quit button: the application ends the process at once.
     void quitRequested();
 
+protected:
+    // The autostart box shows what is on disk each time the panel opens.
+    void showEvent(QShowEvent* event) override;
+
 private:
     void build();
     void triggerMainButton();
@@ -40,6 +46,7 @@ private:
 
     QPointer<Recorder> recorder_;
     Preferences::Settings settings_;
+    Preferences::Autostart autostart_;
     bool showSettings_ = false;
 
     QToolButton* gearButton_ = nullptr;
@@ -48,6 +55,7 @@ private:
     QLineEdit* serverField_ = nullptr;
     QLineEdit* keyField_ = nullptr;
     QLabel* keyWarning_ = nullptr;
+    QCheckBox* autostartBox_ = nullptr;
     QLineEdit* titleField_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;

@@ -10,7 +10,12 @@
 #include <QPalette>
 #include <unistd.h>
 
-VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
+namespace {
+// How long an app started with the session waits for a tray before it shows its own window.
+constexpr int kTrayGraceMs = 10000;
+} // namespace
+
+VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
     : recorder_(recorder ? std::move(recorder) : std::make_shared<Recorder>()) {
     // Without an icon theme of its own (a bare X or Wayland session) the installed tray symbols
     // are still found in the base theme.
@@ -52,8 +57,19 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder)
     refreshIcon();
     trayIcon_.setVisible(findTray() == Tray::xembed);
     if (!hasTray_) {
-        // No tray on this desktop (stock GNOME): the panel is a small window of its own.
-        window_->showAnchored({});
+        // No tray on this desktop (stock GNOME): the panel is a small window of its own. At login
+        // the tray may only be on its way: then the window waits for it a little.
+        if (start == Start::withSession) {
+            trayGrace_.setSingleShot(true);
+            connect(&trayGrace_, &QTimer::timeout, this, [this] {
+                if (!hasTray_) {
+                    window_->showAnchored({});
+                }
+            });
+            trayGrace_.start(kTrayGraceMs);
+        } else {
+            window_->showAnchored({});
+        }
     }
     // At login the app often starts before the panel with the tray, and a panel can restart.
     connect(statusItem_.get(), &UI::StatusNotifierItem::availableChanged, this, &VelmorApp::followTray);

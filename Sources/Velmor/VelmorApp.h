@@ -22,7 +22,9 @@ class VelmorApp : public QObject {
     Q_OBJECT
 
 public:
-    explicit VelmorApp(std::shared_ptr<Recorder> recorder = nullptr);
+    // How the process was started: the session starts it at login, often before the tray is up.
+    enum class Start { byUser, withSession };
+    explicit VelmorApp(std::shared_ptr<Recorder> recorder = nullptr, Start start = Start::byUser);
     ~VelmorApp() override;
 
     Recorder& recorder() const { return *recorder_; }
@@ -62,6 +64,7 @@ private:
     std::unique_ptr<UI::StatusNotifierItem> statusItem_;
     bool isXEmbedUsable_ = false;
     QTimer trayWatch_;
+    QTimer trayGrace_;
     QString shownSymbol_;
     QPoint lastClick_;
     // Trays are told of a new tooltip at most once a second; the latest text waits for its turn.

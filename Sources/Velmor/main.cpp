@@ -1,3 +1,4 @@
+#include "Autostart.h"
 #include "HttpClient.h"
 #include "SingleInstance.h"
 #include "VelmorApp.h"
@@ -18,7 +19,9 @@ int main(int argc, char* argv[]) {
         instance.askRunningInstanceToShow();
         return 0;
     }
-    VelmorApp app;
+    VelmorApp app(nullptr, QApplication::arguments().contains(Preferences::Autostart::argument())
+                               ? VelmorApp::Start::withSession
+                               : VelmorApp::Start::byUser);
     QObject::connect(&instance, &UI::SingleInstance::showRequested, &app, &VelmorApp::showPanel);
     return application.exec();
 }

@@ -1,6 +1,9 @@
+#include "Autostart.h"
 #include "Settings.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,6 +14,11 @@ unsigned modeOf(const QString& path) {
     struct stat info = {};
     ::stat(QFile::encodeName(path).constData(), &info);
     return info.st_mode & 0777;
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 } // namespace
 
@@ -53,6 +61,40 @@ private slots:
         QCOMPARE(modeOf(settings.fileName()), 0600u);
         settings.setServerURL(QStringLiteral("https://example.org"));
         QCOMPARE(modeOf(settings.fileName()), 0600u);
+    }
+
+    // What the session finds: an entry desktop-file-validate accepts that starts exactly the program
+    // it names, even one whose path needs quoting, and the checkbox's state read back from disk.
+    void autostartEntryStartsTheProgramAsTheSessionWould() {
+        const QString dir = config_.filePath(QStringLiteral("autostart"));
+        const QString bin = config_.filePath(QStringLiteral("a \"b\" $c `d` \\e"));
+        QVERIFY(QDir().mkpath(bin));
+        const QString program = bin + QStringLiteral("/velmor");
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s|' \"$@\" > \"$0.args\"\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+
+        Preferences::Autostart autostart(program, dir);
+        QVERIFY(!autostart.isEnabled());
+        autostart.setEnabled(true);
+        QVERIFY(autostart.isEnabled());
+        QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {autostart.path()}), 0);
+        QProcess launch;
+        launch.start(QStringLiteral("gio"), {QStringLiteral("launch"), autostart.path()});
+        QVERIFY(launch.waitForFinished(10000) && launch.exitCode() == 0);
+        QTRY_COMPARE_WITH_TIMEOUT(contents(program + QStringLiteral(".args")), QByteArray("--autostart|"), 10000);
+
+        // The user's own switch in the file is honoured; turning it off removes our entry.
+        QFile entry(autostart.path());
+        QVERIFY(entry.open(QIODevice::Append));
+        entry.write("Hidden=true\n");
+        entry.close();
+        QVERIFY(!autostart.isEnabled());
+        autostart.setEnabled(false);
+        QVERIFY(!QFile::exists(autostart.path()));
+        QVERIFY(!autostart.isEnabled());
     }
 };
 

@@ -7,6 +7,7 @@
 #include "VelmorApp.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,6 +82,23 @@ private slots:
     void cleanup() {
         panel_.reset();
         recorder_.reset();
+    }
+
+    // The box tells what the session will do: what is on disk when the panel opens, not what was clicked.
+    void theAutostartBoxFollowsTheEntryOnDisk() {
+        auto* box = panel_->findChild<QCheckBox*>();
+        QVERIFY(shown(box) && !box->isChecked());
+        box->click();
+        Preferences::Autostart entry(QCoreApplication::applicationFilePath());
+        QVERIFY(entry.isEnabled());
+        panel_->hide();
+        entry.setEnabled(false); // removed behind the panel's back
+        panel_->show();
+        QVERIFY(!box->isChecked());
+        QVERIFY(QDir().mkpath(entry.path())); // a directory in its place: writing it fails
+        box->click();
+        QVERIFY(!box->isChecked() && !entry.isEnabled());
+        QVERIFY(QDir().rmdir(entry.path()));
     }
 
     void theSettingsStayOpenUntilAKeyIsTyped() {

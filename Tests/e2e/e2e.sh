@@ -305,6 +305,23 @@ check "the window manager's close ends the app" 'wait_until 5 sh -c "! kill -0 $
 start_app
 check "and the recording it was making is offered at the next start" 'wait_panel "Отправить сохранённые записи (1)"'
 
+# Starting with the session: the box in the settings writes the autostart entry, and the session's
+# start of that entry brings the app up in the tray without its panel.
+entry="$XDG_CONFIG_HOME/autostart/$app_id.desktop"
+a11y press "Настройки"
+wait_panel "Запускать при входе в систему"
+a11y press "Запускать при входе в систему"
+check "the box writes an autostart entry that validates" 'wait_until 5 test -f "$entry" && desktop-file-validate "$entry"'
+a11y press "Выйти"
+wait_until 5 sh -c "! kill -0 $app_pid"
+start_tray
+wait_until 10 sh -c "xwininfo -root -tree | grep -q -i trayer"
+XDG_RUNTIME_DIR="$services_dir/runtime" gio launch "$entry" 2>>"$services_dir/app.log"
+check "started as the session starts it, the app comes up in the tray" 'wait_until 15 icon_shown'
+app_pid=$(for exe in /proc/[0-9]*/exe; do [ "$(readlink "$exe")" = "$(readlink -f "$app")" ] && basename "${exe%/exe}"; done | head -n1)
+check "told that the session started it" 'tr "\\0" " " < "/proc/$app_pid/cmdline" | grep -q -- --autostart'
+check "without its panel" 'hidden_panel'
+
 echo "screenshots: $shots"
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
