@@ -212,7 +212,7 @@ sed -i -e 's/^apiKey=.*/apiKey=vl_e2e/' -e "s|^serverURL=.*|serverURL=http://127
     "$XDG_CONFIG_HOME/velmor/velmor.conf"
 start_app
 open_panel
-check "after a crash the panel offers both saved recordings" 'panel | grep -q "Отправить сохранённые записи (2)"'
+check "after a crash the panel offers both saved recordings" 'wait_panel "Отправить сохранённые записи (2)"'
 record_with_sound 7
 wait_panel "Отправляем в Велмор…"
 a11y press "Выйти"
