@@ -45,7 +45,7 @@ int run(const QStringList& args) {
         const std::shared_ptr<WorkDirectory> work = Bench::workDirectory((QDir().mkpath(dir), dir));
         QFile::copy(mix, QDir(dir).filePath(QStringLiteral("velmor.m4a")));
         const QDateTime recordedAt = QDateTime::currentDateTime().addSecs(-3600 + i);
-        work->writeInfo({recordedAt, recordedAt.addSecs(60), QString(), {}, {}});
+        work->writeInfo({recordedAt, recordedAt.addSecs(60), QString(), {}, {}, {}});
     }
 
     QElapsedTimer clock;

@@ -27,6 +27,9 @@ public:
     virtual ~StreamDelegate() = default;
     // Called once, on a thread of the service, when the service stops the stream because of an error.
     virtual void streamDidStopWithError(Stream& stream, std::exception_ptr error) = 0;
+    // Called on a thread of the service whenever the recorded microphone is found muted, or at
+    // zero volume, in the audio server, or no longer so; also when another one is recorded.
+    virtual void streamMicrophoneMuted(Stream& /*stream*/, bool /*muted*/) {}
 };
 
 class Stream {

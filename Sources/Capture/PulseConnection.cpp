@@ -210,19 +210,27 @@ void PulseConnection::setOnServerChanged(std::function<void()> onChanged) {
     onChanged_ = std::move(onChanged);
 }
 
-void PulseConnection::onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
+void PulseConnection::setOnSourceChanged(std::function<void(uint32_t)> onChanged) {
+    onSourceChanged_ = std::move(onChanged);
+}
+
+void PulseConnection::onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t index, void* self) {
     auto* connection = static_cast<PulseConnection*>(self);
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     if (facility == PA_SUBSCRIPTION_EVENT_SERVER && connection->onChanged_) {
         connection->onChanged_();
+    }
+    if (facility == PA_SUBSCRIPTION_EVENT_SOURCE &&
+        (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE && connection->onSourceChanged_) {
+        connection->onSourceChanged_(index);
     }
 }
 
 void PulseConnection::subscribeToServerChanges() {
     pa_context_set_subscribe_callback(context_, &PulseConnection::onSubscription, this);
     // A change of default is a server event; a device that goes away fails its stream instead.
-    // Sink and source events are left out: volume and state changes would wake us for nothing.
-    auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER);
+    // Source events tell a microphone muted or turned down; sink events would wake us for nothing.
+    auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE);
     pa_operation* operation = pa_context_subscribe(context_, mask, nullptr, nullptr);
     if (operation) {
         pa_operation_unref(operation);

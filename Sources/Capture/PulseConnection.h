@@ -55,6 +55,8 @@ public:
     void setOnContextLost(std::function<void(int error)> onLost);
     // Called on the loop's thread on every change of the server's defaults.
     void setOnServerChanged(std::function<void()> onChanged);
+    // Called on the loop's thread when a source changes (its mute or volume among others).
+    void setOnSourceChanged(std::function<void(uint32_t index)> onChanged);
     void subscribeToServerChanges();
 
     // Stops the loop's thread; afterwards no callback runs. Not from the loop's thread.
@@ -72,6 +74,7 @@ private:
     bool wasReady_ = false;
     std::function<void(int)> onLost_;
     std::function<void()> onChanged_;
+    std::function<void(uint32_t)> onSourceChanged_;
 };
 
 } // namespace Capture

@@ -2,6 +2,7 @@
 
 #include "Background.h"
 
+#include <algorithm>
 #include <pulse/rtclock.h>
 #include <set>
 
@@ -76,7 +77,40 @@ void PulseStream::connectAll() {
     }
     connection_->setOnContextLost([this](int error) { reportLost(error); });
     connection_->setOnServerChanged([this] { followDefaults(); });
+    connection_->setOnSourceChanged([this](uint32_t index) {
+        if (index == microphoneIndex_) {
+            checkMicrophone();
+        }
+    });
     connection_->subscribeToServerChanges();
+    checkMicrophone();
+}
+
+void PulseStream::checkMicrophone() {
+    const auto tap = std::find_if(taps_.begin(), taps_.end(),
+                                  [](const auto& candidate) { return candidate->type == OutputType::Microphone; });
+    if (!isRunning_ || tap == taps_.end() || (*tap)->device.isEmpty()) {
+        return;
+    }
+    const QByteArray device = (*tap)->device.toUtf8();
+    pa_operation* operation = pa_context_get_source_info_by_name(
+        connection_->context(), device.constData(),
+        [](pa_context*, const pa_source_info* source, int, void* data) {
+            auto* self = static_cast<PulseStream*>(data);
+            if (!source || !self->isRunning_) {
+                return;
+            }
+            self->microphoneIndex_ = source->index;
+            const int muted = source->mute || pa_cvolume_max(&source->volume) <= PA_VOLUME_MUTED ? 1 : 0;
+            if (muted != self->microphoneMuted_ && self->delegate_) {
+                self->microphoneMuted_ = muted;
+                self->delegate_->streamMicrophoneMuted(*self, muted == 1);
+            }
+        },
+        this);
+    if (operation) {
+        pa_operation_unref(operation);
+    }
 }
 
 void PulseStream::connectTap(Tap& tap, const QString& device) {
@@ -136,6 +170,7 @@ void PulseStream::shutdown() {
         PulseConnection::Lock lock(*connection_);
         connection_->setOnContextLost(nullptr);
         connection_->setOnServerChanged(nullptr);
+        connection_->setOnSourceChanged(nullptr);
         for (auto& tap : taps_) {
             disconnectTap(*tap);
         }

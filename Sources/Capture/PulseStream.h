@@ -68,6 +68,9 @@ private:
     // Records from `device` from now on (nothing when empty), keeping the timeline.
     void switchTo(Tap& tap, const QString& device);
     void reportLost(int pulseError);
+    // Asks the server whether the microphone being recorded is muted or at zero volume, and tells
+    // the delegate when that changes.
+    void checkMicrophone();
     static void onRead(pa_stream* stream, std::size_t bytes, void* tap);
     static void onStreamState(pa_stream* stream, void* tap);
     static void onTimingUpdate(pa_stream* stream, void* tap);
@@ -79,6 +82,8 @@ private:
     pa_usec_t startedAt_ = 0;
     std::atomic<bool> isRunning_ = false;
     bool wasLost_ = false;
+    uint32_t microphoneIndex_ = PA_INVALID_INDEX; // the recorded microphone's, once known
+    int microphoneMuted_ = -1;                    // as last told: unknown, no, yes
 };
 
 } // namespace Capture

@@ -103,6 +103,10 @@ void PulseStream::switchTo(Tap& tap, const QString& device) {
     } catch (const CaptureError&) {
         // Silence until the next change brings a usable device.
     }
+    if (tap.type == OutputType::Microphone) {
+        microphoneIndex_ = PA_INVALID_INDEX;
+        checkMicrophone();
+    }
 }
 
 } // namespace Capture

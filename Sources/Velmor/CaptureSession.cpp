@@ -5,6 +5,24 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <cmath>
+
+namespace {
+
+// What each source held, for the recording's metadata: a silent source tells itself from a quiet
+// one by its peak, and one silent throughout by its silent time.
+QJsonObject summary(const CaptureLevels& levels) {
+    const auto of = [](const SourceLevel& level) {
+        const auto rounded = [](double value) { return std::round(value * 10) / 10; };
+        return QJsonObject{{QStringLiteral("peakDb"), rounded(level.peakDb())},
+                           {QStringLiteral("seconds"), rounded(level.seconds())},
+                           {QStringLiteral("silentSeconds"), rounded(level.silentSeconds())}};
+    };
+    return QJsonObject{{QStringLiteral("system"), of(levels.system)},
+                       {QStringLiteral("microphone"), of(levels.microphone)}};
+}
+
+} // namespace
 
 CaptureSession::CaptureSession(std::shared_ptr<Capture::CaptureService> service) : service_(std::move(service)) {
     timer_.setInterval(1000);
@@ -45,7 +63,7 @@ QCoro::Task<> CaptureSession::start() {
     isStopping_ = false;
     dir_->followWorkFiles();
     startedAt_ = QDateTime::currentDateTimeUtc();
-    dir_->writeInfo({startedAt_->toLocalTime(), {}, {}, {}, {}});
+    dir_->writeInfo({startedAt_->toLocalTime(), {}, {}, {}, {}, {}});
     timer_.start();
 }
 
@@ -110,10 +128,12 @@ std::shared_ptr<WorkDirectory> CaptureSession::finish() {
     // Whatever the stream still delivers finds the files closed.
     stream_.reset();
     closeWorkFiles();
+    const std::shared_ptr<const CaptureLevels> levels = writer_->levels;
     writer_.reset();
     std::shared_ptr<WorkDirectory> dir = std::move(dir_);
     WorkDirectory::Info info = dir->readInfo();
     info.endedAt = QDateTime::currentDateTime();
+    info.sources = summary(*levels);
     dir->writeInfo(info);
     isStopping_ = false;
     return dir;

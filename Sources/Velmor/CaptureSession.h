@@ -26,6 +26,8 @@ public:
     const std::optional<QDateTime>& startedAt() const { return startedAt_; }
     // The directory of the recording being made or, after a failed start, of the one tried last.
     const QString& lastPath() const { return lastPath_; }
+    // How the sources of the recording being made sound; null when none is.
+    std::shared_ptr<CaptureLevels> levels() const { return writer_ ? writer_->levels : nullptr; }
 
     // Throws whatever stopped the start; a directory made for it is left empty.
     QCoro::Task<> start();

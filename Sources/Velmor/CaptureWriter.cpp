@@ -19,10 +19,10 @@ void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer
     try {
         switch (type) {
         case Capture::OutputType::Audio:
-            write(buffer, systemFile, systemPath_);
+            write(buffer, systemFile, systemPath_, levels->system);
             break;
         case Capture::OutputType::Microphone:
-            write(buffer, micFile, micPath_);
+            write(buffer, micFile, micPath_, levels->microphone);
             break;
         }
     } catch (const Media::MediaError& error) {
@@ -39,7 +39,7 @@ void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer
 }
 
 void CaptureWriter::write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file,
-                          const QString& path) {
+                          const QString& path, SourceLevel& level) {
     if (!buffer.isValid() || !buffer.formatDescription()) {
         return;
     }
@@ -47,7 +47,10 @@ void CaptureWriter::write(const Capture::SampleBuffer& buffer, std::unique_ptr<M
     if (!file) {
         file = std::make_unique<Media::AudioFile>(path, format);
     }
-    buffer.withSamples([&](const void* interleaved) { file->write(format, interleaved, buffer.frameCount()); });
+    buffer.withSamples([&](const void* interleaved) {
+        file->write(format, interleaved, buffer.frameCount());
+        level.measure(format, interleaved, buffer.frameCount());
+    });
 }
 
 void CaptureWriter::streamDidStopWithError(Capture::Stream&, std::exception_ptr error) {

@@ -4,11 +4,20 @@
 
 #include "AudioFile.h"
 #include "CaptureService.h"
+#include "SourceLevel.h"
 #include "WorkDirectory.h"
 
 #include <QString>
 #include <functional>
 #include <memory>
+
+// How both sources sound while they are written.
+struct CaptureLevels {
+    SourceLevel system;
+    SourceLevel microphone;
+    // Muted, or at zero volume, in the audio server.
+    std::atomic<bool> isMicrophoneMuted = false;
+};
 
 class CaptureWriter : public Capture::StreamOutput, public Capture::StreamDelegate {
 public:
@@ -22,17 +31,21 @@ public:
     // Touched only on the capture queue; emptying a slot closes (and completes) its file.
     std::unique_ptr<Media::AudioFile> systemFile;
     std::unique_ptr<Media::AudioFile> micFile;
+    // Measured from every buffer written.
+    const std::shared_ptr<CaptureLevels> levels = std::make_shared<CaptureLevels>();
 
     // On the capture queue: completes both files; buffers that still arrive are dropped.
     void closeFiles();
 
     void stream(Capture::Stream& stream, const Capture::SampleBuffer& buffer, Capture::OutputType type) override;
     void streamDidStopWithError(Capture::Stream& stream, std::exception_ptr error) override;
+    void streamMicrophoneMuted(Capture::Stream&, bool muted) override { levels->isMicrophoneMuted = muted; }
 
 private:
     // A buffer the file cannot take (another format, unreachable data) is dropped; one that the
     // disk refuses closes both files and ends the recording, so that no later loss goes unseen.
-    void write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file, const QString& path);
+    void write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file, const QString& path,
+               SourceLevel& level);
 
     const QString systemPath_;
     const QString micPath_;

@@ -8,14 +8,18 @@
 #include <QDesktopServices>
 #include <QFontDatabase>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace {
 
@@ -160,6 +164,34 @@ void PanelView::build() {
     statusRow->addWidget(statusLabel_, 1);
     stack->addLayout(statusRow);
 
+    // What each source sounds like while recording: its loudest sample of the last tenth of a
+    // second, from -60 dBFS to full scale.
+    metersSection_ = new QWidget;
+    auto* meters = new QGridLayout(metersSection_);
+    meters->setContentsMargins(0, 0, 0, 0);
+    meters->setVerticalSpacing(2);
+    const auto addMeter = [&](int row, const QString& caption, const QString& name) {
+        auto* meter = new QProgressBar;
+        meter->setRange(int(kMeterFloorDb), 0);
+        meter->setValue(int(kMeterFloorDb));
+        meter->setTextVisible(false);
+        meter->setFixedHeight(6);
+        meter->setAccessibleName(name);
+        meters->addWidget(captionLabel(caption, secondary), row, 0);
+        meters->addWidget(meter, row, 1);
+        return meter;
+    };
+    systemMeter_ = addMeter(0, QStringLiteral("Компьютер"), QStringLiteral("Уровень: звук компьютера"));
+    micMeter_ = addMeter(1, QStringLiteral("Микрофон"), QStringLiteral("Уровень: микрофон"));
+    meters->setColumnStretch(1, 1);
+    stack->addWidget(metersSection_);
+    sourceWarning_ = captionLabel(QString(), QColor(0xff, 0x95, 0x00));
+    sourceWarning_->setWordWrap(true);
+    stack->addWidget(sourceWarning_);
+    meterTimer_ = new QTimer(this);
+    meterTimer_->setInterval(100);
+    connect(meterTimer_, &QTimer::timeout, this, &PanelView::readMeters);
+
     meetingLink_ = linkLabel(QStringLiteral("Открыть встречу в Велмор"));
     stack->addWidget(meetingLink_);
     // The tray menu offers the same two; without a tray this is the only place for them.
@@ -238,10 +270,38 @@ void PanelView::build() {
     }
 }
 
+void PanelView::followMeters() {
+    // Nothing is read or drawn for the meters while nobody can see them.
+    const bool shown = recorder_ && recorder_->isRecording() && isVisible();
+    if (shown && !meterTimer_->isActive()) {
+        meterTimer_->start();
+    } else if (!shown) {
+        meterTimer_->stop();
+    }
+}
+
+void PanelView::readMeters() {
+    const std::shared_ptr<CaptureLevels> levels = recorder_ ? recorder_->levels() : nullptr;
+    if (!levels) {
+        return;
+    }
+    const auto show = [](QProgressBar* meter, double db) {
+        meter->setValue(int(std::lround(std::clamp(db, kMeterFloorDb, 0.0))));
+    };
+    show(systemMeter_, levels->system.takePeakDb());
+    show(micMeter_, levels->microphone.takePeakDb());
+}
+
+void PanelView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    followMeters();
+}
+
 void PanelView::showEvent(QShowEvent* event) {
     const QSignalBlocker quiet(autostartBox_);
     autostartBox_->setChecked(autostart_.isEnabled());
     QWidget::showEvent(event);
+    followMeters();
 }
 
 QUrl PanelView::footerAddress(const QString& serverURL) {
@@ -302,6 +362,11 @@ void PanelView::refresh() {
     elapsedLabel_->setVisible(isRecording);
     elapsedLabel_->setText(recorder_->elapsedText());
     statusLabel_->setText(recorder_->status());
+    metersSection_->setVisible(isRecording);
+    sourceWarning_->setText(recorder_->sourceWarning());
+    sourceWarning_->setAccessibleName(recorder_->sourceWarning());
+    sourceWarning_->setVisible(!recorder_->sourceWarning().isEmpty());
+    followMeters();
     meetingLink_->setVisible(recorder_->lastLink().has_value());
     const int saved = recorder_->savedCount();
     sendSavedButton_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));

@@ -11,6 +11,8 @@
 
 class QCheckBox;
 class QLabel;
+class QProgressBar;
+class QTimer;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
@@ -36,9 +38,15 @@ signals:
 protected:
     // The autostart box shows what is on disk each time the panel opens.
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    // The meters' lowest reading, in dBFS.
+    static constexpr double kMeterFloorDb = -60;
+
     void build();
+    void followMeters();
+    void readMeters();
     void triggerMainButton();
     void startRecording();
     void stopAndSend();
@@ -62,6 +70,11 @@ private:
     QWidget* recordingDot_ = nullptr;
     QLabel* elapsedLabel_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QWidget* metersSection_ = nullptr;
+    QProgressBar* systemMeter_ = nullptr;
+    QProgressBar* micMeter_ = nullptr;
+    QTimer* meterTimer_ = nullptr;
+    QLabel* sourceWarning_ = nullptr;
     QLabel* meetingLink_ = nullptr;
     QPushButton* sendSavedButton_ = nullptr;
     QPushButton* cancelSendButton_ = nullptr;

@@ -15,6 +15,11 @@ namespace {
 const QString kStartFailureSuffix =
     QStringLiteral(". Проверьте, что звуковой сервер (PipeWire или PulseAudio) запущен.");
 
+const QString kSilentMicrophone = QStringLiteral(
+    "Микрофон не слышно: он выключен или молчит. Проверьте, что он включён и выбран в настройках звука.");
+const QString kSilentSystem =
+    QStringLiteral("Звука компьютера не слышно с начала записи. Проверьте, что выбран нужный выход звука.");
+
 QString keptText(const QString& dir) {
     return QStringLiteral(". Файл сохранён в ") + dir;
 }
@@ -44,6 +49,7 @@ QCoro::Task<> Recorder::start() {
         co_await starting;
         isRecording = true;
         status = QStringLiteral("Идёт запись. Говорите как обычно.");
+        toldSilentMicrophone_ = false;
     } catch (...) {
         status = QStringLiteral("Не удалось начать: ") + currentErrorDescription() + kStartFailureSuffix;
     }
@@ -56,6 +62,7 @@ void Recorder::interrupt(const QString& description) {
         return;
     }
     isRecording = false;
+    checkSources();
     status =
         QStringLiteral("Запись прервана: ") + description + (dir->isRemoved() ? QString() : keptText(dir->path()));
     notify(QStringLiteral("Запись прервана"), description);
@@ -77,6 +84,26 @@ void Recorder::tick() {
     }
     const double seconds = double(capture_.startedAt()->msecsTo(QDateTime::currentDateTimeUtc())) / 1000.0;
     elapsedText = formatElapsed(seconds);
+    checkSources();
+}
+
+void Recorder::checkSources() {
+    const std::shared_ptr<CaptureLevels> levels = capture_.levels();
+    QString warning;
+    if (levels &&
+        (levels->isMicrophoneMuted || levels->microphone.silentNowSeconds() >= kSilentMicrophoneSeconds)) {
+        warning = kSilentMicrophone;
+        if (!toldSilentMicrophone_) {
+            toldSilentMicrophone_ = true;
+            notify(QStringLiteral("Микрофон не слышно"), kSilentMicrophone);
+        }
+    } else if (levels && levels->system.peakDb() <= SourceLevel::toDb(SourceLevel::kSilence) &&
+               levels->system.seconds() >= kSilentSystemSeconds) {
+        warning = kSilentSystem;
+    }
+    if (warning != sourceWarning()) {
+        sourceWarning = warning;
+    }
 }
 
 QCoro::Task<> Recorder::stopAndSend(QString server, QString apiKey) {
@@ -96,6 +123,7 @@ QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString
     QCoro::Task<std::shared_ptr<WorkDirectory>> stopping = capture_.stop();
     const std::shared_ptr<WorkDirectory> dir = co_await stopping;
     isRecording = false;
+    checkSources();
     if (dir) {
         // The title is read as the upload starts: it can still be typed while the mix is made.
         const std::function<QString()> typedTitle = [this] { return title(); };

@@ -40,6 +40,9 @@ public:
     Published<std::optional<QUrl>> lastLink{[this] { emit objectWillChange(); }, std::nullopt};
     // How many recordings wait on disk to be sent.
     Published<int> savedCount{[this] { emit objectWillChange(); }, 0};
+    // What is wrong with a source of the recording being made (a silent microphone, no sound
+    // from the computer); empty while both are heard.
+    Published<QString> sourceWarning{[this] { emit objectWillChange(); }, QString()};
 
     // The workflows report only through the published state; none ever throws.
     QCoro::Task<> start();
@@ -59,6 +62,13 @@ public:
     // Completes the work files of a running capture, so that a process that ends now leaves them whole.
     void closeWorkFiles() { capture_.closeWorkFiles(); }
 
+    // How the sources of the recording being made sound, for the meters; null when none is.
+    std::shared_ptr<CaptureLevels> levels() const { return capture_.levels(); }
+    // How long digital silence lasts before it is told: the microphone's at any time, the
+    // computer's only from the start (a meeting's far side can be quiet for long).
+    static constexpr double kSilentMicrophoneSeconds = 20;
+    static constexpr double kSilentSystemSeconds = 120;
+
     // "%02d:%02d" of whole minutes and seconds; minutes go on past 59.
     static QString formatElapsed(double seconds);
 
@@ -76,6 +86,7 @@ private:
     QCoro::Task<Delivery::Result> deliver(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
                                           const QString& apiKey, const std::function<QString()>& typedTitle);
     void tick();
+    void checkSources();
     void interrupt(const QString& description);
     void keepSaved(SavedRecordings::Entry entry);
     void forgetSaved(const QString& path);
@@ -85,4 +96,5 @@ private:
     CaptureSession capture_;
     Delivery delivery_;
     SavedRecordings saved_;
+    bool toldSilentMicrophone_ = false; // one notification per recording
 };

@@ -144,7 +144,9 @@ void VelmorApp::refreshIcon() {
 
 QString VelmorApp::toolTipText() const {
     if (recorder_->isRecording()) {
-        return QStringLiteral("Велмор — идёт запись, ") + recorder_->elapsedText();
+        const QString warning = recorder_->sourceWarning();
+        return QStringLiteral("Велмор — идёт запись, ") + recorder_->elapsedText() +
+               (warning.isEmpty() ? QString() : QStringLiteral("\n") + warning);
     }
     if (recorder_->isSending()) {
         return QStringLiteral("Велмор — отправка…");

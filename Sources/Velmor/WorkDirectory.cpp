@@ -208,6 +208,7 @@ WorkDirectory::Info WorkDirectory::readInfo() const {
         info.recordedAt = time("recordedAt");
         info.endedAt = time("endedAt");
         info.title = object.value(QStringLiteral("title")).toString().left(kTitleLimit);
+        info.sources = object.value(QStringLiteral("sources")).toObject();
         const QString date = object.value(QStringLiteral("date")).toString();
         if (plausible(QDateTime(QDate::fromString(date, Qt::ISODate), QTime(12, 0), QTimeZone::utc())).isValid()) {
             info.name = object.value(QStringLiteral("name")).toString().left(kTitleLimit);
@@ -269,6 +270,9 @@ void WorkDirectory::writeInfo(const Info& info) const {
     insertTime("recordedAt", info.recordedAt);
     insertTime("endedAt", info.endedAt);
     object.insert(QStringLiteral("title"), info.title);
+    if (!info.sources.isEmpty()) {
+        object.insert(QStringLiteral("sources"), info.sources);
+    }
     if (info.isNamed()) {
         object.insert(QStringLiteral("name"), info.name);
         object.insert(QStringLiteral("date"), info.date);

@@ -13,6 +13,7 @@
 #include "ExportSession.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -36,6 +37,9 @@ public:
         // Fixed by the first send and kept for every later one.
         QString name;
         QString date;
+        // What each source held, once the recording ended: {"system"|"microphone": {"peakDb",
+        // "seconds", "silentSeconds"}}. Kept as it is through every rewrite.
+        QJsonObject sources;
         bool isNamed() const { return !name.isEmpty() && !date.isEmpty(); }
     };
 

@@ -181,6 +181,66 @@ private slots:
                  qPrintable(QStringLiteral("%1 s recorded in %2 s").arg(recordedSeconds).arg(wallSeconds)));
     }
 
+    // The server's own mute is told within seconds, and notified once per recording; what each
+    // source held is measured from the real streams and kept with the recording.
+    void aMutedMicrophoneIsToldAtOnce() {
+        const auto muted = [](bool on) {
+            TestSupport::run(QStringLiteral("pactl"), {"set-source-mute", "virtmic", on ? "1" : "0"});
+        };
+        const qsizetype notified = TestSupport::notifications().size();
+        muted(true);
+        Recorder recorder;
+        QCoro::waitFor(recorder.start());
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().startsWith(QStringLiteral("Микрофон не слышно")), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(TestSupport::notifications().size(), notified + 1, 5000);
+        QCOMPARE(TestSupport::notifications().last()["summary"].toString(), QStringLiteral("Микрофон не слышно"));
+        muted(false);
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().isEmpty(), 5000);
+        muted(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.sourceWarning().isEmpty(), 5000);
+        const QString dir = RecorderTestAccess::workDir(recorder);
+        QCoro::waitFor(recorder.stopAndSend(QString(), QString())); // no key: kept, not sent
+        muted(false);
+        QCOMPARE(TestSupport::notifications().size(), notified + 2); // and "Не удалось отправить"
+        QCOMPARE(TestSupport::notifications()[notified + 1]["summary"].toString(),
+                 QStringLiteral("Не удалось отправить"));
+        // Nothing reached the microphone: silent throughout, as the recording's metadata says.
+        const QJsonObject microphone =
+            TestSupport::workDirectory(dir)->readInfo().sources.value(QStringLiteral("microphone")).toObject();
+        QCOMPARE(microphone.value(QStringLiteral("peakDb")).toDouble(), -100.0);
+        QVERIFY(microphone.value(QStringLiteral("seconds")).toDouble() > 1);
+        QCOMPARE(microphone.value(QStringLiteral("silentSeconds")), microphone.value(QStringLiteral("seconds")));
+        TestSupport::workDirectory(dir)->remove();
+    }
+
+    void levelsAreMeasuredInDecibelsOfFullScale() {
+        const QString system = makeSound(tmp_.path(), "system", 2.0, TestSupport::tone(440, 0.1));  // -20 dBFS
+        const QString voice = makeSound(tmp_.path(), "voice", 2.0, TestSupport::tone(1000, 0.251)); // -12 dBFS
+        Recorder recorder;
+        QCoro::waitFor(recorder.start());
+        const std::shared_ptr<CaptureLevels> levels = recorder.levels();
+        QCoro::waitFor(TestSupport::pause(300));
+        auto a = play("speakers", system);
+        auto b = play("micsink", voice);
+        double loudestSystem = -100;
+        double loudestMic = -100;
+        while (a->state() != QProcess::NotRunning || b->state() != QProcess::NotRunning) {
+            QCoro::waitFor(TestSupport::pause(100));
+            loudestSystem = std::max(loudestSystem, levels->system.takePeakDb());
+            loudestMic = std::max(loudestMic, levels->microphone.takePeakDb());
+        }
+        const QString dir = RecorderTestAccess::workDir(recorder);
+        QCoro::waitFor(recorder.stopAndSend(QString(), QString()));
+        QVERIFY2(std::abs(loudestSystem + 20) < 3 && std::abs(loudestMic + 12) < 3,
+                 qPrintable(QStringLiteral("%1 and %2 dBFS").arg(loudestSystem).arg(loudestMic)));
+        const QJsonObject sources = TestSupport::workDirectory(dir)->readInfo().sources;
+        QVERIFY(std::abs(sources["system"].toObject()["peakDb"].toDouble() + 20) < 3);
+        QVERIFY(std::abs(sources["microphone"].toObject()["peakDb"].toDouble() + 12) < 3);
+        QVERIFY(sources["microphone"].toObject()["silentSeconds"].toDouble() <
+                sources["microphone"].toObject()["seconds"].toDouble() - 1.5);
+        TestSupport::workDirectory(dir)->remove();
+    }
+
     void aMicrophoneAwayComesBackAsSilenceInFragments() {
         struct Spy : Capture::StreamOutput, Capture::StreamDelegate {
             std::atomic<qint64> largest = 0;
@@ -212,6 +272,7 @@ private slots:
     // Last: it ends the audio server.
     void serverGoneInterruptsTheRecording() {
         const QString tone = makeSound(tmp_.path(), "tone2", 1.0, TestSupport::tone(440, 0.2));
+        const qsizetype notified = TestSupport::notifications().size();
         Recorder recorder;
         QCoro::waitFor(recorder.start());
         QVERIFY(recorder.isRecording());
@@ -227,7 +288,7 @@ private slots:
             recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")) &&
                 recorder.status().endsWith(QStringLiteral(". Файл сохранён в ") + dir),
             qPrintable(recorder.status()));
-        QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::notifications().isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::notifications().size() > notified, 5000);
         QCOMPARE(TestSupport::notifications().last()["summary"].toString(), QStringLiteral("Запись прервана"));
         // The files were completed at once: everything up to the loss is there.
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
@@ -236,7 +297,8 @@ private slots:
         // Offered again, and sent with the time it was recorded, after an older saved recording;
         // its mix is finished from the work done while it was recorded.
         const QString older = tmp_.filePath(QStringLiteral("velmor-00000000-0000-0000-0000-000000000000"));
-        TestSupport::workDirectory(older)->writeInfo({QDateTime::currentDateTime().addDays(-1), {}, {}, {}, {}});
+        TestSupport::workDirectory(older)->writeInfo(
+            {QDateTime::currentDateTime().addDays(-1), {}, {}, {}, {}, {}});
         TestSupport::writeCaf(older + "/system.caf", 1.0, TestSupport::tone(440, 0.2));
         QCoro::waitFor(recorder.findSaved());
         QCOMPARE(recorder.savedCount(), 2);

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -163,6 +164,33 @@ private slots:
         recorder_->isRecording = false;
         settle();
         QVERIFY(sendSavedEntry()->isVisible());
+    }
+
+    // The meters read each source in dBFS while the panel is shown, and take nothing while it is
+    // hidden; a source's warning shows under the status, in the tooltip too.
+    void metersAndWarningWhileRecording() {
+        QCoro::waitFor(recorder_->start());
+        settle();
+        QProgressBar* system = panel_->findChild<QProgressBar*>();
+        QProgressBar* mic = panel_->findChildren<QProgressBar*>().value(1);
+        QVERIFY(shown(system) && system->accessibleName() == QStringLiteral("Уровень: звук компьютера"));
+        QVERIFY(shown(mic) && mic->accessibleName() == QStringLiteral("Уровень: микрофон"));
+        service_->deliver(0.5, 0.1, 0.251); // -20 and -12 dBFS
+        QTRY_VERIFY(system->value() == -20 && mic->value() == -12);
+        panel_->hide();
+        service_->deliver(0.5, 0.5, 0.5);
+        QTest::qWait(300);
+        QCOMPARE(std::lround(recorder_->levels()->system.takePeakDb()), -6L);
+
+        recorder_->sourceWarning = QStringLiteral("Микрофон не слышно: проверьте его.");
+        panel_->show();
+        settle();
+        QVERIFY(shown(label("Микрофон не слышно: проверьте его.")));
+        VelmorApp app(std::shared_ptr<Recorder>(recorder_.get(), [](Recorder*) {}));
+        QVERIFY(app.toolTipText().endsWith(QStringLiteral("\nМикрофон не слышно: проверьте его.")));
+        recorder_->sourceWarning = QString();
+        settle();
+        QVERIFY(!shown(label("Микрофон не слышно")));
     }
 
     void theTitleTakesTwoHundredCharacters() {

@@ -25,7 +25,7 @@ using TestSupport::notifications;
 QString savedDir(const QString& root, const QDateTime& recordedAt, const QString& title) {
     const QString dir = TestSupport::newWorkDirectoryIn(root);
     if (recordedAt.isValid()) {
-        WorkDirectory::open(dir)->writeInfo({recordedAt, recordedAt.addSecs(1800), title, {}, {}});
+        WorkDirectory::open(dir)->writeInfo({recordedAt, recordedAt.addSecs(1800), title, {}, {}, {}});
     }
     return dir;
 }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 #include <sys/stat.h>
 
 namespace {
@@ -49,6 +50,40 @@ private slots:
         QCoro::waitFor(recorder.start());
         QCOMPARE(service->streamsMade, before);
         QVERIFY(statuses.isEmpty());
+    }
+
+    // A microphone is told silent after 20 s of digital silence at any time, while a noise floor
+    // far below speech is not; the computer's sound only after 2 minutes of silence from the start.
+    void digitalSilenceIsToldAfterItsTime() {
+        auto service = std::make_shared<FakeCaptureService>();
+        Recorder recorder(service);
+        QCoro::waitFor(recorder.start());
+        const double noiseFloor = std::pow(10.0, -70.0 / 20); // -70 dBFS
+        service->deliver(5, 0.3, 0.3);
+        service->deliver(Recorder::kSilentMicrophoneSeconds - 1, 0.3, noiseFloor);
+        service->deliver(Recorder::kSilentMicrophoneSeconds - 1, 0.3, 0);
+        RecorderTestAccess::tick(recorder);
+        QCOMPARE(recorder.sourceWarning(), QString());
+        service->deliver(1.5, 0.3, 0);
+        RecorderTestAccess::tick(recorder);
+        QVERIFY(recorder.sourceWarning().startsWith(QStringLiteral("Микрофон не слышно")));
+        service->deliver(0.1, 0.3, 0.3);
+        RecorderTestAccess::tick(recorder);
+        QCOMPARE(recorder.sourceWarning(), QString());
+
+        // Silence from the computer is told only from the start of a recording.
+        auto quiet = std::make_shared<FakeCaptureService>();
+        Recorder second(quiet);
+        QCoro::waitFor(second.start());
+        quiet->deliver(Recorder::kSilentSystemSeconds - 1, 0, 0.3);
+        RecorderTestAccess::tick(second);
+        QCOMPARE(second.sourceWarning(), QString());
+        quiet->deliver(1.5, 0, 0.3);
+        RecorderTestAccess::tick(second);
+        QVERIFY(second.sourceWarning().startsWith(QStringLiteral("Звука компьютера не слышно")));
+        quiet->deliver(0.1, 0.001, 0.3);
+        RecorderTestAccess::tick(second);
+        QCOMPARE(second.sourceWarning(), QString());
     }
 
     void anUnreachableServerLeavesNoDirectory() {

@@ -73,17 +73,22 @@ struct FakeCaptureService : Capture::CaptureService {
     }
 
     // The running capture hears `seconds` of a tone on both sources, written before this returns.
-    void deliver(double seconds) {
+    // A 440 Hz tone of each amplitude (0: digital silence) into each source, at once.
+    void deliver(double seconds, double systemAmplitude = 0.3, double micAmplitude = 0.3) {
         const Capture::AudioFormat format{48000, 2, Capture::SampleType::Float32};
-        QByteArray data(qsizetype(seconds * 48000) * 8, '\0');
-        auto* samples = reinterpret_cast<float*>(data.data());
-        for (qsizetype i = 0; i < data.size() / 4; ++i) {
-            samples[i] = float(0.3 * std::sin(double(i / 2) * 2 * M_PI * 440 / 48000));
-        }
-        lastQueue->sync([&] {
-            for (const auto type : {Capture::OutputType::Audio, Capture::OutputType::Microphone}) {
-                lastOutput->stream(*lastStream, Capture::SampleBuffer(format, data), type);
+        const auto tone = [&](double amplitude) {
+            QByteArray data(qsizetype(seconds * 48000) * 8, '\0');
+            auto* samples = reinterpret_cast<float*>(data.data());
+            for (qsizetype i = 0; i < data.size() / 4; ++i) {
+                samples[i] = float(amplitude * std::sin(double(i / 2) * 2 * M_PI * 440 / 48000));
             }
+            return data;
+        };
+        const QByteArray system = tone(systemAmplitude);
+        const QByteArray mic = tone(micAmplitude);
+        lastQueue->sync([&] {
+            lastOutput->stream(*lastStream, Capture::SampleBuffer(format, system), Capture::OutputType::Audio);
+            lastOutput->stream(*lastStream, Capture::SampleBuffer(format, mic), Capture::OutputType::Microphone);
         });
     }
     // The audio server ends the running capture, as when it goes away.
