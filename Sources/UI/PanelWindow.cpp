@@ -1,5 +1,7 @@
 #include "PanelWindow.h"
 
+#include "CornerAnchor.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -49,6 +51,12 @@ PanelWindow::PanelWindow(QWidget* content, bool hasTray) {
 }
 
 void PanelWindow::setHasTray(bool hasTray) {
+    // A window once given to the layer shell stays its surface: a normal window needs a new one.
+    if (!hasTray && isPinned_) {
+        hide();
+        destroy();
+        isPinned_ = false;
+    }
     hasTray_ = hasTray;
     setWindowFlags(hasTray ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint : Qt::Window);
 }
@@ -82,7 +90,11 @@ void PanelWindow::showAnchored(const QRect& iconGeometry) {
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
     }
-    if (hasTray_ && screen) {
+    // Where the compositor places windows itself (Wayland), pinned to the screen's corner nearest
+    // the icon, if it lets us; elsewhere moved to the icon.
+    winId();
+    isPinned_ = hasTray_ && anchorToCorner(windowHandle(), iconGeometry);
+    if (hasTray_ && screen && !isPinned_) {
         move(placement(sizeHint(), iconGeometry, pointer, screen->availableGeometry()));
     }
     if (hasTray_) {

@@ -34,6 +34,8 @@ protected:
 
 private:
     bool hasTray_;
+    // Shown as a surface pinned to a screen corner (Wayland's layer shell).
+    bool isPinned_ = false;
 };
 
 } // namespace UI
