@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QUrl>
 #include <curl/curl.h>
+#include <linux/sockios.h>
 #include <memory>
+#include <sys/ioctl.h>
 
 namespace Http {
 
@@ -33,9 +35,36 @@ std::size_t collectReply(char* data, std::size_t size, std::size_t count, void* 
     return size * count;
 }
 
+struct Watch {
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    const UploadRequest* request = nullptr;
+    qint64 lastSent = 0;
+    qint64 total = 0;
+};
+
 // Called by libcurl at least once a second, also while nothing moves.
-int checkCancelled(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<std::atomic<bool>*>(flag)->load() ? 1 : 0;
+int watchTransfer(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto* watch = static_cast<Watch*>(data);
+    if (watch->request->onProgress && uploaded > 0) {
+        // libcurl counts what it wrote into the socket; what still waits in the socket's queue has
+        // not gone out yet, and on a slow link that can be megabytes.
+        int queued = 0;
+        if (watch->socket == CURL_SOCKET_BAD || ::ioctl(watch->socket, SIOCOUTQ, &queued) != 0) {
+            queued = 0;
+        }
+        const qint64 sent = std::max(watch->lastSent, qint64(uploaded) - queued);
+        if (sent != watch->lastSent) {
+            watch->lastSent = sent;
+            watch->request->onProgress(sent, watch->total);
+        }
+    }
+    return watch->request->isCancelled && watch->request->isCancelled->load() ? 1 : 0;
+}
+
+// The connection's socket, for the progress to ask how much of what was written still waits.
+int noteSocket(void* data, curl_socket_t socket, curlsocktype) {
+    static_cast<Watch*>(data)->socket = socket;
+    return CURL_SOCKOPT_OK;
 }
 
 struct EasyCloser {
@@ -98,9 +127,12 @@ Response uploadBlocking(const UploadRequest& request) {
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, long(request.idleTimeoutSeconds + file.size() / kMinBytesPerSecond));
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
     curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024L * 1024L);
-    if (request.isCancelled) {
-        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &checkCancelled);
-        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, request.isCancelled.get());
+    Watch watch{CURL_SOCKET_BAD, &request, 0, file.size()};
+    curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, &noteSocket);
+    curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, &watch);
+    if (request.isCancelled || request.onProgress) {
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &watchTransfer);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &watch);
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     }
     const CURLcode result = curl_easy_perform(handle);
@@ -113,6 +145,9 @@ Response uploadBlocking(const UploadRequest& request) {
     }
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (request.onProgress && status >= 200 && status < 300 && watch.lastSent < file.size()) {
+        request.onProgress(file.size(), file.size()); // taken: all of it went out
+    }
     return Response{int(status), std::move(reply.body)};
 }
 

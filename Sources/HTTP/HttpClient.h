@@ -6,6 +6,7 @@
 #include <QPair>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace Http {
@@ -17,6 +18,9 @@ struct UploadRequest {
     QString bodyFile;                               // streamed, never read into memory
     int idleTimeoutSeconds = 600;                   // no byte moved for this long ends the transfer
     std::shared_ptr<std::atomic<bool>> isCancelled; // set: the transfer ends within a second
+    // Called on the transfer's thread as the body goes out: the bytes the network has taken
+    // (sent, not merely queued in the socket) and the body's size.
+    std::function<void(qint64 sent, qint64 total)> onProgress;
 };
 
 struct Response {

@@ -87,7 +87,7 @@ QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<WorkDirector
         step(QStringLiteral("Отправляем в Велмор…"));
         const UploadLabels labels = labelsOf(*dir, typedTitle);
         QCoro::Task<QUrl> uploading =
-            sendRecording(mixed, server, apiKey, labels, uploadIdleTimeoutSeconds, isCancelled);
+            sendRecording(mixed, server, apiKey, labels, uploadIdleTimeoutSeconds, isCancelled, onUploadProgress);
         outcome.link = co_await uploading;
         outcome.result = Result::sent;
         dir->remove();

@@ -32,6 +32,8 @@ public:
 
     // Each step as it begins: "Сводим запись…", "Отправляем в Велмор…".
     std::function<void(const QString&)> onStep;
+    // The upload's progress: bytes the network took of the file's; called on the upload's thread.
+    std::function<void(qint64 sent, qint64 total)> onUploadProgress;
     int uploadIdleTimeoutSeconds = 600;
 
     // `typedTitle` reads the title being typed, for the recording just stopped, when its upload

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -70,7 +71,21 @@ QString accent(const QString& widgetName, const QString& css) {
     return widgetName + QStringLiteral(" { ") + css + " }";
 }
 
+QString megabytes(qint64 bytes) {
+    return QLocale(QLocale::Russian).toString(double(bytes) / 1e6, 'f', 1);
+}
+
 } // namespace
+
+QString PanelView::progressText(const SendProgress& progress) {
+    QString text = QStringLiteral("%1% · %2 из %3 МБ")
+                       .arg(progress.percent())
+                       .arg(megabytes(progress.done), megabytes(progress.total));
+    if (progress.secondsLeft >= 0) {
+        text += QStringLiteral(" · осталось ") + Recorder::formatElapsed(progress.secondsLeft);
+    }
+    return text;
+}
 
 PanelView::PanelView(Recorder* recorder, QWidget* parent)
     : QWidget(parent), recorder_(recorder), autostart_(QCoreApplication::applicationFilePath()) {
@@ -188,6 +203,11 @@ void PanelView::build() {
     sourceWarning_ = captionLabel(QString(), QColor(0xff, 0x95, 0x00));
     sourceWarning_->setWordWrap(true);
     stack->addWidget(sourceWarning_);
+    sendBar_ = new QProgressBar;
+    sendBar_->setRange(0, 100);
+    sendBar_->setAccessibleName(QStringLiteral("Отправка"));
+    sendBar_->setFont(captionFont());
+    stack->addWidget(sendBar_);
     meterTimer_ = new QTimer(this);
     meterTimer_->setInterval(100);
     connect(meterTimer_, &QTimer::timeout, this, &PanelView::readMeters);
@@ -367,6 +387,12 @@ void PanelView::refresh() {
     sourceWarning_->setAccessibleName(recorder_->sourceWarning());
     sourceWarning_->setVisible(!recorder_->sourceWarning().isEmpty());
     followMeters();
+    const std::optional<SendProgress> progress = recorder_->progress();
+    sendBar_->setVisible(progress.has_value());
+    if (progress) {
+        sendBar_->setValue(progress->percent());
+        sendBar_->setFormat(progressText(*progress));
+    }
     meetingLink_->setVisible(recorder_->lastLink().has_value());
     const int saved = recorder_->savedCount();
     sendSavedButton_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));

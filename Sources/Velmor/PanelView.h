@@ -17,6 +17,7 @@ class QLineEdit;
 class QPushButton;
 class QToolButton;
 class Recorder;
+struct SendProgress;
 
 class PanelView : public QWidget {
     Q_OBJECT
@@ -25,6 +26,8 @@ public:
     explicit PanelView(Recorder* recorder, QWidget* parent = nullptr);
 
     bool showSettings() const { return showSettings_; }
+    // What the send bar says, e.g. "42% · 25,2 из 60,0 МБ · осталось 01:20".
+    static QString progressText(const SendProgress& progress);
     // The address the footer link opens: the typed server address, or the default when it does not parse.
     static QUrl footerAddress(const QString& serverURL);
 
@@ -74,6 +77,7 @@ private:
     QProgressBar* systemMeter_ = nullptr;
     QProgressBar* micMeter_ = nullptr;
     QTimer* meterTimer_ = nullptr;
+    QProgressBar* sendBar_ = nullptr;
     QLabel* sourceWarning_ = nullptr;
     QLabel* meetingLink_ = nullptr;
     QPushButton* sendSavedButton_ = nullptr;

@@ -5,6 +5,7 @@
 #include "NotificationCenter.h"
 #include "PulseCaptureService.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
 #include <QUuid>
@@ -32,6 +33,17 @@ Recorder::Recorder(std::shared_ptr<Capture::CaptureService> captureService)
     connect(&capture_, &CaptureSession::ticked, this, &Recorder::tick);
     connect(&capture_, &CaptureSession::endedByItself, this, &Recorder::interrupt);
     delivery_.onStep = [this](const QString& step) { status = step; };
+    const QPointer<Recorder> self(this);
+    delivery_.onUploadProgress = [self](qint64 sent, qint64 total) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, sent, total] {
+                if (self) {
+                    self->showProgress(sent, total);
+                }
+            },
+            Qt::QueuedConnection);
+    };
     // Nothing awaits the task; it catches every failure itself.
     findSaved();
 }
@@ -180,11 +192,36 @@ QCoro::Task<> Recorder::sendSavedWorkflow(const QString& server, const QString& 
     isBusy = false;
 }
 
+void Recorder::showProgress(qint64 sent, qint64 total) {
+    if (!delivery_.isSending()) {
+        return;
+    }
+    if (!uploadClock_.isValid()) {
+        uploadClock_.start();
+    }
+    if (sent < total && sinceProgress_.isValid() && sinceProgress_.elapsed() < 200) {
+        return;
+    }
+    sinceProgress_.start();
+    SendProgress now{sent, total, -1};
+    const qint64 elapsed = uploadClock_.elapsed();
+    // A rate from the first seconds alone says little.
+    if (elapsed >= 2000 && sent > 0) {
+        now.secondsLeft = int(double(total - sent) * double(elapsed) / double(sent) / 1000.0);
+    }
+    progress = now;
+}
+
 QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
                                                 const QString& apiKey,
                                                 const std::function<QString()>& typedTitle) {
+    uploadClock_.invalidate();
+    sinceProgress_.invalidate();
     QCoro::Task<Delivery::Outcome> sending = delivery_.send(dir, server, apiKey, typedTitle);
     const Delivery::Outcome outcome = co_await sending;
+    if (progress()) {
+        progress = std::nullopt;
+    }
     if (outcome.result == Delivery::Result::sent) {
         lastLink = outcome.link;
         status = QStringLiteral("Отправлено. Протокол будет через несколько минут.");

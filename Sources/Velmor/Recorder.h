@@ -10,6 +10,7 @@
 #include "SavedRecordings.h"
 
 #include <QCoroTask>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -19,6 +20,14 @@
 namespace Notifications {
 class NotificationCenter;
 }
+
+// How far an upload has come.
+struct SendProgress {
+    qint64 done = 0;
+    qint64 total = 0;
+    int secondsLeft = -1; // once the rate is known
+    int percent() const { return total > 0 ? int(done * 100 / total) : 0; }
+};
 
 class Recorder : public QObject {
     Q_OBJECT
@@ -43,6 +52,8 @@ public:
     // What is wrong with a source of the recording being made (a silent microphone, no sound
     // from the computer); empty while both are heard.
     Published<QString> sourceWarning{[this] { emit objectWillChange(); }, QString()};
+    // The running upload's progress; none while nothing is uploaded.
+    Published<std::optional<SendProgress>> progress{[this] { emit objectWillChange(); }, std::nullopt};
 
     // The workflows report only through the published state; none ever throws.
     QCoro::Task<> start();
@@ -87,6 +98,8 @@ private:
                                           const QString& apiKey, const std::function<QString()>& typedTitle);
     void tick();
     void checkSources();
+    // On the main thread, from the upload's reports: at most five stores a second.
+    void showProgress(qint64 sent, qint64 total);
     void interrupt(const QString& description);
     void keepSaved(SavedRecordings::Entry entry);
     void forgetSaved(const QString& path);
@@ -97,4 +110,6 @@ private:
     Delivery delivery_;
     SavedRecordings saved_;
     bool toldSilentMicrophone_ = false; // one notification per recording
+    QElapsedTimer uploadClock_;         // since the upload's first report
+    QElapsedTimer sinceProgress_;
 };

@@ -106,9 +106,11 @@ QUrl meetingPage(const QString& base, const Http::Response& response) {
 
 QCoro::Task<QUrl> sendRecording(const QString& file, const QString& server, const QString& apiKey,
                                 const UploadLabels& labels, int idleTimeoutSeconds,
-                                const std::shared_ptr<std::atomic<bool>>& isCancelled) {
+                                const std::shared_ptr<std::atomic<bool>>& isCancelled,
+                                const std::function<void(qint64, qint64)>& onProgress) {
     Http::UploadRequest request = makeUploadRequest(file, server, apiKey, labels, idleTimeoutSeconds);
     request.isCancelled = isCancelled;
+    request.onProgress = onProgress;
     QCoro::Task<Http::Response> uploading = Http::upload(std::move(request));
     const Http::Response response = co_await uploading;
     co_return meetingPage(baseAddress(server), response);

@@ -23,7 +23,8 @@ UploadLabels uploadLabels(const QDateTime& moment, const QString& title);
 // layer's and the JSON parser's errors on unchanged. Setting `isCancelled` ends the transfer.
 QCoro::Task<QUrl> sendRecording(const QString& file, const QString& server, const QString& apiKey,
                                 const UploadLabels& labels, int idleTimeoutSeconds,
-                                const std::shared_ptr<std::atomic<bool>>& isCancelled = nullptr);
+                                const std::shared_ptr<std::atomic<bool>>& isCancelled = nullptr,
+                                const std::function<void(qint64 sent, qint64 total)>& onProgress = {});
 
 // The server address without leading and trailing "/" and " ".
 QString baseAddress(const QString& server);

@@ -149,7 +149,9 @@ QString VelmorApp::toolTipText() const {
                (warning.isEmpty() ? QString() : QStringLiteral("\n") + warning);
     }
     if (recorder_->isSending()) {
-        return QStringLiteral("Велмор — отправка…");
+        const std::optional<SendProgress> progress = recorder_->progress();
+        return QStringLiteral("Велмор — отправка…") +
+               (progress ? QStringLiteral(" %1%").arg(progress->percent()) : QString());
     }
     return QStringLiteral("Велмор — готов");
 }

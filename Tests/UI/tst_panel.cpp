@@ -64,6 +64,14 @@ class PanelTest : public QObject {
         }
         return nullptr;
     }
+    QProgressBar* bar(const char* name) const {
+        for (QProgressBar* b : panel_->findChildren<QProgressBar*>()) {
+            if (b->accessibleName() == QString::fromUtf8(name)) {
+                return b;
+            }
+        }
+        return nullptr;
+    }
     bool shown(QWidget* widget) const { return widget && widget->isVisibleTo(panel_.get()); }
     void settle() { QCoreApplication::processEvents(); }
     void pressReturn() {
@@ -171,10 +179,9 @@ private slots:
     void metersAndWarningWhileRecording() {
         QCoro::waitFor(recorder_->start());
         settle();
-        QProgressBar* system = panel_->findChild<QProgressBar*>();
-        QProgressBar* mic = panel_->findChildren<QProgressBar*>().value(1);
-        QVERIFY(shown(system) && system->accessibleName() == QStringLiteral("Уровень: звук компьютера"));
-        QVERIFY(shown(mic) && mic->accessibleName() == QStringLiteral("Уровень: микрофон"));
+        QProgressBar* system = bar("Уровень: звук компьютера");
+        QProgressBar* mic = bar("Уровень: микрофон");
+        QVERIFY(shown(system) && shown(mic));
         service_->deliver(0.5, 0.1, 0.251); // -20 and -12 dBFS
         QTRY_VERIFY(system->value() == -20 && mic->value() == -12);
         panel_->hide();
@@ -191,6 +198,18 @@ private slots:
         recorder_->sourceWarning = QString();
         settle();
         QVERIFY(!shown(label("Микрофон не слышно")));
+    }
+
+    void theSendBarTellsHowFarAnUploadHasCome() {
+        QProgressBar* sending = bar("Отправка");
+        QVERIFY(sending && !shown(sending));
+        recorder_->progress = SendProgress{25'200'000, 60'000'000, 80};
+        settle();
+        QVERIFY(shown(sending) && sending->value() == 42);
+        QCOMPARE(sending->text(), QStringLiteral("42% · 25,2 из 60,0 МБ · осталось 01:20"));
+        recorder_->progress = std::nullopt;
+        settle();
+        QVERIFY(!shown(sending));
     }
 
     void theTitleTakesTwoHundredCharacters() {
