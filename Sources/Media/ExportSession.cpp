@@ -35,12 +35,13 @@ struct Segment {
 };
 
 void encodeSegment(const Composition& composition, AacEncoder& encoder, const Segment& segment,
-                   const PacketSink& sink, const std::function<bool()>& shouldStop) {
+                   const PacketSink& sink, const std::function<bool()>& shouldStop, std::atomic<qint64>& encoded) {
     Mixer mixer(composition, kRate);
     mixer.advanceTo(segment.warmupStart);
     const PacketSink kept = [&](AVPacket* packet) {
         if (packet->pts >= segment.keepStart && packet->pts < segment.keepEnd) {
             sink(packet);
+            encoded += packet->duration > 0 ? packet->duration : 1024;
         }
     };
     encoder.encode(mixer, segment.feedEnd, kept, shouldStop);
@@ -110,6 +111,11 @@ std::unique_ptr<ExportSession> ExportSession::create(const Composition& composit
     return std::unique_ptr<ExportSession>(new ExportSession(composition));
 }
 
+double ExportSession::progress() const {
+    const qint64 length = length_;
+    return length > 0 ? std::clamp(double(encoded_) / double(length), 0.0, 1.0) : 0.0;
+}
+
 QCoro::Task<> ExportSession::exportTo(QString path, FileType) {
     return Dispatch::runInBackground([this, path] { exportBlocking(path); });
 }
@@ -121,6 +127,8 @@ void ExportSession::exportBlocking(const QString& path) {
         Mixer probe(composition_, kRate);
         length = probe.length();
     }
+    length_ = length;
+    encoded_ = 0;
     const QList<Segment> segments = planSegments(length, options_);
     std::vector<std::unique_ptr<AacEncoder>> encoders;
     for (int k = 0; k < segments.size(); ++k) {
@@ -151,14 +159,14 @@ void ExportSession::exportBlocking(const QString& path) {
             watch(std::size_t(k), [&] {
                 encodeSegment(
                     composition_, *encoders[std::size_t(k)], segments[k],
-                    [spool](AVPacket* packet) { spool->put(packet); }, shouldStop);
+                    [spool](AVPacket* packet) { spool->put(packet); }, shouldStop, encoded_);
             });
         });
     }
     watch(0, [&] {
         encodeSegment(
             composition_, *encoders.front(), segments.front(), [&muxer](AVPacket* packet) { muxer.write(packet); },
-            shouldStop);
+            shouldStop, encoded_);
     });
     for (std::thread& thread : threads) {
         thread.join();

@@ -47,6 +47,8 @@ public:
 
     // Blocking; for pool threads and benchmarks.
     void exportBlocking(const QString& path);
+    // How much of the timeline is encoded, 0 to 1; from any thread while the export runs.
+    double progress() const;
 
 private:
     explicit ExportSession(const Composition& composition) : composition_(composition) {}
@@ -54,6 +56,8 @@ private:
     Composition composition_;
     Options options_;
     std::shared_ptr<std::atomic<bool>> isCancelled_ = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<qint64> length_ = 0;
+    std::atomic<qint64> encoded_ = 0; // frames kept, over all segments
 };
 
 } // namespace Media

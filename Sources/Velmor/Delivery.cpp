@@ -82,7 +82,7 @@ QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<WorkDirector
     Outcome outcome;
     try {
         const std::function<void()> onMixing = [this] { step(QStringLiteral("Сводим запись…")); };
-        QCoro::Task<QString> mixing = mixToSend(dir, isCancelled, onMixing);
+        QCoro::Task<QString> mixing = mixToSend(dir, isCancelled, onMixing, onMixProgress);
         const QString mixed = co_await mixing;
         step(QStringLiteral("Отправляем в Велмор…"));
         const UploadLabels labels = labelsOf(*dir, typedTitle);

@@ -34,6 +34,8 @@ public:
     std::function<void(const QString&)> onStep;
     // The upload's progress: bytes the network took of the file's; called on the upload's thread.
     std::function<void(qint64 sent, qint64 total)> onUploadProgress;
+    // A mixdown from the work files: how far it has come, 0 to 1, on the main thread.
+    std::function<void(double)> onMixProgress;
     int uploadIdleTimeoutSeconds = 600;
 
     // `typedTitle` reads the title being typed, for the recording just stopped, when its upload

@@ -9,6 +9,8 @@
 #include "VelmorError.h"
 #include "WorkDirectory.h"
 
+#include <QTimer>
+
 namespace {
 
 const QString kEmptyText = QStringLiteral("Запись пустая — ничего не прозвучало");
@@ -66,7 +68,8 @@ bool isWholeMix(const WorkDirectory& dir, const Sources& sources) {
 
 // By reference (GCC 12, see Background.h): the callers own the arguments until the task ends.
 QCoro::Task<QString> exportMix(const std::shared_ptr<WorkDirectory>& dir, const Media::Composition& composition,
-                               const std::shared_ptr<std::atomic<bool>>& isCancelled) {
+                               const std::shared_ptr<std::atomic<bool>>& isCancelled,
+                               const std::function<void(double)>& onProgress) {
     const std::shared_ptr<Media::LiveExport> live = dir->liveExport();
     if (live) {
         QCoro::Task<bool> finishing = Dispatch::runInBackground(
@@ -87,8 +90,16 @@ QCoro::Task<QString> exportMix(const std::shared_ptr<WorkDirectory>& dir, const 
     if (isCancelled) {
         exporter->cancelWhen(isCancelled);
     }
+    // Read five times a second while it runs, on this thread.
+    QTimer poll;
+    if (onProgress) {
+        const Media::ExportSession* watched = exporter.get();
+        QObject::connect(&poll, &QTimer::timeout, [watched, onProgress] { onProgress(watched->progress()); });
+        poll.start(200);
+    }
     QCoro::Task<> exporting = exporter->exportTo(dir->partialMixPath(), Media::ExportSession::FileType::AppleM4A);
     co_await exporting;
+    poll.stop();
     dir->publishMix();
     co_return dir->mixPath();
 }
@@ -97,7 +108,8 @@ QCoro::Task<QString> exportMix(const std::shared_ptr<WorkDirectory>& dir, const 
 
 QCoro::Task<QString> mixToSend(const std::shared_ptr<WorkDirectory>& dir,
                                const std::shared_ptr<std::atomic<bool>>& isCancelled,
-                               const std::function<void()>& onMixing) {
+                               const std::function<void()>& onMixing,
+                               const std::function<void(double)>& onProgress) {
     QCoro::Task<std::pair<Sources, bool>> looking = Dispatch::runInBackground([dir] {
         Sources sources = compose(*dir);
         const bool isWhole = isWholeMix(*dir, sources);
@@ -116,7 +128,7 @@ QCoro::Task<QString> mixToSend(const std::shared_ptr<WorkDirectory>& dir,
     if (onMixing) {
         onMixing();
     }
-    QCoro::Task<QString> exporting = exportMix(dir, found.first.composition, isCancelled);
+    QCoro::Task<QString> exporting = exportMix(dir, found.first.composition, isCancelled, onProgress);
     const QString mixed = co_await exporting;
     co_return mixed;
 }
@@ -128,7 +140,8 @@ QCoro::Task<QString> mixdownWorkFiles(const std::shared_ptr<WorkDirectory>& dir,
     if (sources.accepted < 1) {
         throw VelmorError(sources.isAnyUnreadable ? kBrokenText : kEmptyText, VelmorError::Scope::thisRecording);
     }
-    QCoro::Task<QString> exporting = exportMix(dir, sources.composition, isCancelled);
+    const std::function<void(double)> noProgress;
+    QCoro::Task<QString> exporting = exportMix(dir, sources.composition, isCancelled, noProgress);
     const QString mixed = co_await exporting;
     co_return mixed;
 }

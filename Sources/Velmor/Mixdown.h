@@ -13,10 +13,12 @@ class WorkDirectory;
 // files. Returns its path. Throws VelmorError for a recording with nothing to send (empty, or
 // broken beyond repair) or an export that cannot be set up, and the media layer's error for a file
 // that cannot be written or an export cancelled through `isCancelled` (may be null). `onMixing`
-// (may be null) is told when a mixdown begins.
+// (may be null) is told when a mixdown begins, `onProgress` (may be null) how far a mixdown from
+// the files has come, 0 to 1, on the caller's thread.
 QCoro::Task<QString> mixToSend(const std::shared_ptr<WorkDirectory>& dir,
                                const std::shared_ptr<std::atomic<bool>>& isCancelled,
-                               const std::function<void()>& onMixing);
+                               const std::function<void()>& onMixing,
+                               const std::function<void(double)>& onProgress = {});
 
 // Lays the work files of `dir` over each other from time zero and exports the finished mix there.
 // A missing, empty, unreadable or too short work file is left out. What the directory's live

@@ -78,9 +78,10 @@ QString megabytes(qint64 bytes) {
 } // namespace
 
 QString PanelView::progressText(const SendProgress& progress) {
-    QString text = QStringLiteral("%1% · %2 из %3 МБ")
-                       .arg(progress.percent())
-                       .arg(megabytes(progress.done), megabytes(progress.total));
+    QString text = progress.isMixing ? QStringLiteral("%1%").arg(progress.percent())
+                                     : QStringLiteral("%1% · %2 из %3 МБ")
+                                           .arg(progress.percent())
+                                           .arg(megabytes(progress.done), megabytes(progress.total));
     if (progress.secondsLeft >= 0) {
         text += QStringLiteral(" · осталось ") + Recorder::formatElapsed(progress.secondsLeft);
     }

@@ -39,11 +39,12 @@ Recorder::Recorder(std::shared_ptr<Capture::CaptureService> captureService)
             QCoreApplication::instance(),
             [self, sent, total] {
                 if (self) {
-                    self->showProgress(sent, total);
+                    self->showProgress(sent, total, false);
                 }
             },
             Qt::QueuedConnection);
     };
+    delivery_.onMixProgress = [this](double done) { showProgress(qint64(done * 1000), 1000, true); };
     // Nothing awaits the task; it catches every failure itself.
     findSaved();
 }
@@ -192,22 +193,23 @@ QCoro::Task<> Recorder::sendSavedWorkflow(const QString& server, const QString& 
     isBusy = false;
 }
 
-void Recorder::showProgress(qint64 sent, qint64 total) {
+void Recorder::showProgress(qint64 done, qint64 total, bool isMixing) {
     if (!delivery_.isSending()) {
         return;
     }
-    if (!uploadClock_.isValid()) {
-        uploadClock_.start();
+    // A new stage starts its own clock.
+    if (!progressClock_.isValid() || (progress() && progress()->isMixing != isMixing)) {
+        progressClock_.start();
     }
-    if (sent < total && sinceProgress_.isValid() && sinceProgress_.elapsed() < 200) {
+    if (done < total && sinceProgress_.isValid() && sinceProgress_.elapsed() < 200) {
         return;
     }
     sinceProgress_.start();
-    SendProgress now{sent, total, -1};
-    const qint64 elapsed = uploadClock_.elapsed();
+    SendProgress now{done, total, -1, isMixing};
+    const qint64 elapsed = progressClock_.elapsed();
     // A rate from the first seconds alone says little.
-    if (elapsed >= 2000 && sent > 0) {
-        now.secondsLeft = int(double(total - sent) * double(elapsed) / double(sent) / 1000.0);
+    if (elapsed >= 2000 && done > 0) {
+        now.secondsLeft = int(double(total - done) * double(elapsed) / double(done) / 1000.0);
     }
     progress = now;
 }
@@ -215,7 +217,7 @@ void Recorder::showProgress(qint64 sent, qint64 total) {
 QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
                                                 const QString& apiKey,
                                                 const std::function<QString()>& typedTitle) {
-    uploadClock_.invalidate();
+    progressClock_.invalidate();
     sinceProgress_.invalidate();
     QCoro::Task<Delivery::Outcome> sending = delivery_.send(dir, server, apiKey, typedTitle);
     const Delivery::Outcome outcome = co_await sending;

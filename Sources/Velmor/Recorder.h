@@ -21,11 +21,12 @@ namespace Notifications {
 class NotificationCenter;
 }
 
-// How far an upload has come.
+// How far a send has come: its upload in bytes, or a mixdown from the files in thousandths.
 struct SendProgress {
     qint64 done = 0;
     qint64 total = 0;
     int secondsLeft = -1; // once the rate is known
+    bool isMixing = false;
     int percent() const { return total > 0 ? int(done * 100 / total) : 0; }
 };
 
@@ -98,8 +99,8 @@ private:
                                           const QString& apiKey, const std::function<QString()>& typedTitle);
     void tick();
     void checkSources();
-    // On the main thread, from the upload's reports: at most five stores a second.
-    void showProgress(qint64 sent, qint64 total);
+    // On the main thread, from the upload's or the mixdown's reports: at most five stores a second.
+    void showProgress(qint64 done, qint64 total, bool isMixing);
     void interrupt(const QString& description);
     void keepSaved(SavedRecordings::Entry entry);
     void forgetSaved(const QString& path);
@@ -110,6 +111,6 @@ private:
     Delivery delivery_;
     SavedRecordings saved_;
     bool toldSilentMicrophone_ = false; // one notification per recording
-    QElapsedTimer uploadClock_;         // since the upload's first report
+    QElapsedTimer progressClock_;       // since the first report of the mixdown or upload
     QElapsedTimer sinceProgress_;
 };
