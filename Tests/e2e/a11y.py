@@ -3,6 +3,7 @@
   a11y.py focus NAME    gives the keyboard focus to the element called NAME
   a11y.py press NAME    presses the button called NAME
   a11y.py text NAME     prints the text of the element called NAME
+  a11y.py value NAME    prints the current value of the element called NAME (a meter, a bar)
 Exits 1 when the element is not found."""
 import sys
 
@@ -63,3 +64,5 @@ elif command == "press":
     target.queryAction().doAction(0)
 elif command == "text":
     print(text_of(target))
+elif command == "value":
+    print(target.queryValue().currentValue)

@@ -113,6 +113,12 @@ record_with_sound() { # screenshot prefix
     sleep 1
     paplay --device=speakers "$services_dir/system.wav" & local a=$!
     paplay --device=micsink "$services_dir/mic.wav" & local b=$!
+    # The meters while both tones play, as a screen reader reads them.
+    sleep 1.5
+    for _ in 1 2 3 4 5; do
+        echo "$(a11y value "Уровень: звук компьютера") $(a11y value "Уровень: микрофон")" >>"$shots/$1-meters.txt"
+        sleep 0.3
+    done
     wait "$a" "$b"
     shot "$1-recording"
     panel_shot "panel-$1-recording"
@@ -138,6 +144,9 @@ sleep 0.5
 fill "Ключ API" "vl_e2e" secret
 fill "Название встречи" "Планёрка +1"
 record_with_sound 3
+# Both tones are at -10.5 dBFS (sine, 0.3 of full scale).
+near() { awk -v column="$1" '{ if ($column > best || NR == 1) best = $column } END { exit !(best > -13.5 && best < -7.5) }' "$shots/3-meters.txt"; }
+check "while recording, the meters read each tone within 3 dB over the accessibility bus" 'near 1 && near 2'
 wait_panel() { for _ in $(seq 60); do panel | grep -q "$1" && return 0; sleep 0.5; done; return 1; }
 wait_panel 'Отправлено. Протокол будет через несколько минут.'
 shot 4-sent
