@@ -332,9 +332,11 @@ private slots:
         server.waitForFinished(5000);
         QCOMPARE(recorder->status(), sent());
         QVERIFY(!recorder->progress());
+        // A mixdown is read five times a second: a fast machine may finish it within one reading.
+        QVERIFY(!mixing.isEmpty() && uploading.size() >= 2);
         for (const QList<SendProgress>* stage : {&mixing, &uploading}) {
             QVERIFY2(
-                stage->size() >= 2 && stage->first().percent() < 50,
+                stage->first().percent() < 50,
                 qPrintable(
                     QStringLiteral("%1 reports, first %2%").arg(stage->size()).arg(stage->value(0).percent())));
             for (qsizetype i = 1; i < stage->size(); ++i) {
