@@ -15,8 +15,9 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     UI::SingleInstance instance;
-    if (!instance.claim()) {
-        instance.askRunningInstanceToShow();
+    // An instance killed a moment ago holds the lock until the system has ended it: when none
+    // answers, the lock is tried once more.
+    if (!instance.claim() && (instance.askRunningInstanceToShow() || !instance.claim())) {
         return 0;
     }
     VelmorApp app(nullptr, QApplication::arguments().contains(Preferences::Autostart::argument())

@@ -90,8 +90,13 @@ start_app() {
     wait_until 15 xdotool search --class velmor
     sleep 1
 }
-open_panel() { # clicks the tray icon
-    icon=$(tray_icon)
+open_panel() { # clicks the tray icon, once the tray has embedded it (a loaded tray takes a while)
+    icon=""
+    for _ in $(seq 150); do
+        icon=$(tray_icon)
+        [ -n "$icon" ] && break
+        sleep 0.1
+    done
     [ -n "$icon" ] || return 1
     xdotool mousemove --window "$icon" 8 8 click 1
     sleep 1
@@ -217,6 +222,7 @@ press Return # "Начать запись"
 wait_panel "Идёт запись"
 paplay --device=speakers "$services_dir/system.wav"
 kill -KILL "$app_pid"
+wait "$app_pid" 2>/dev/null # gone, its lock with it, before the next start
 sed -i -e 's/^apiKey=.*/apiKey=vl_e2e/' -e "s|^serverURL=.*|serverURL=http://127.0.0.1:$(cat "$services_dir/silent.port")|" \
     "$XDG_CONFIG_HOME/velmor/velmor.conf"
 start_app
