@@ -55,35 +55,31 @@ private slots:
     // A microphone is told silent after 20 s of digital silence at any time, while a noise floor
     // far below speech is not; the computer's sound only after 2 minutes of silence from the start.
     void digitalSilenceIsToldAfterItsTime() {
-        auto service = std::make_shared<FakeCaptureService>();
-        Recorder recorder(service);
-        QCoro::waitFor(recorder.start());
+        // A recording fed the given seconds of each source's amplitude: the warning at the next tick.
+        struct Feed {
+            std::shared_ptr<FakeCaptureService> service = std::make_shared<FakeCaptureService>();
+            Recorder recorder{service};
+            QString after(double seconds, double system, double mic) {
+                service->deliver(seconds, system, mic);
+                RecorderTestAccess::tick(recorder);
+                return recorder.sourceWarning();
+            }
+        };
+        Feed speaking;
+        QCoro::waitFor(speaking.recorder.start());
         const double noiseFloor = std::pow(10.0, -70.0 / 20); // -70 dBFS
-        service->deliver(5, 0.3, 0.3);
-        service->deliver(Recorder::kSilentMicrophoneSeconds - 1, 0.3, noiseFloor);
-        service->deliver(Recorder::kSilentMicrophoneSeconds - 1, 0.3, 0);
-        RecorderTestAccess::tick(recorder);
-        QCOMPARE(recorder.sourceWarning(), QString());
-        service->deliver(1.5, 0.3, 0);
-        RecorderTestAccess::tick(recorder);
-        QVERIFY(recorder.sourceWarning().startsWith(QStringLiteral("Микрофон не слышно")));
-        service->deliver(0.1, 0.3, 0.3);
-        RecorderTestAccess::tick(recorder);
-        QCOMPARE(recorder.sourceWarning(), QString());
+        QCOMPARE(speaking.after(5, 0.3, 0.3), QString());
+        QCOMPARE(speaking.after(Recorder::kSilentMicrophoneSeconds - 1, 0.3, noiseFloor), QString());
+        QCOMPARE(speaking.after(Recorder::kSilentMicrophoneSeconds - 1, 0.3, 0), QString());
+        QVERIFY(speaking.after(1.5, 0.3, 0).startsWith(QStringLiteral("Микрофон не слышно")));
+        QCOMPARE(speaking.after(0.1, 0.3, 0.3), QString());
 
         // Silence from the computer is told only from the start of a recording.
-        auto quiet = std::make_shared<FakeCaptureService>();
-        Recorder second(quiet);
-        QCoro::waitFor(second.start());
-        quiet->deliver(Recorder::kSilentSystemSeconds - 1, 0, 0.3);
-        RecorderTestAccess::tick(second);
-        QCOMPARE(second.sourceWarning(), QString());
-        quiet->deliver(1.5, 0, 0.3);
-        RecorderTestAccess::tick(second);
-        QVERIFY(second.sourceWarning().startsWith(QStringLiteral("Звука компьютера не слышно")));
-        quiet->deliver(0.1, 0.001, 0.3);
-        RecorderTestAccess::tick(second);
-        QCOMPARE(second.sourceWarning(), QString());
+        Feed quiet;
+        QCoro::waitFor(quiet.recorder.start());
+        QCOMPARE(quiet.after(Recorder::kSilentSystemSeconds - 1, 0, 0.3), QString());
+        QVERIFY(quiet.after(1.5, 0, 0.3).startsWith(QStringLiteral("Звука компьютера не слышно")));
+        QCOMPARE(quiet.after(0.1, 0.001, 0.3), QString());
     }
 
     void anUnreachableServerLeavesNoDirectory() {
