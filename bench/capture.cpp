@@ -73,7 +73,7 @@ QCoro::Task<int> record(QString dir, int seconds, bool isLive) {
         QElapsedTimer timer;
         timer.start();
         const std::shared_ptr<std::atomic<bool>> neverCancelled;
-        QCoro::Task<QString> mixing = mixdownWorkFiles(work, neverCancelled);
+        QCoro::Task<QString> mixing = mixToSend(work, neverCancelled);
         co_await mixing;
         std::printf("stop_s=%.2f behind_s=%.1f\n", double(timer.elapsed()) / 1000, double(behind) / 48000);
     }

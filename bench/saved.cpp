@@ -30,7 +30,7 @@ QString makeMix(const QString& root) {
         samples[i] = float(0.3 * std::sin(2 * M_PI * 440 * double(i / 2) / 48000));
     }
     Media::AudioFile(work->sourcePath(WorkDirectory::Source::System), format).write(format, samples.data(), 48000);
-    QCoro::waitFor(mixdownWorkFiles(work));
+    QCoro::waitFor(mixToSend(work));
     return QDir(dir).filePath(QStringLiteral("velmor.m4a"));
 }
 

@@ -74,7 +74,7 @@ int feed(const QString& source, const QString& dir, double speed) {
     const qint64 behind = written - live->position();
     QElapsedTimer stop;
     stop.start();
-    const QString out = QCoro::waitFor(mixdownWorkFiles(work));
+    const QString out = QCoro::waitFor(mixToSend(work));
     std::printf("stop_s=%.2f behind_s=%.1f finished_live=%d fed_s=%.1f\n", double(stop.elapsed()) / 1000,
                 double(behind) / kRate, live->position() > written - kRate ? 1 : 0,
                 double(clock.elapsed()) / 1000);

@@ -1,5 +1,6 @@
 #include "CaptureSession.h"
 
+#include "Clock.h"
 #include "ErrorDescription.h"
 #include "LiveExport.h"
 
@@ -62,7 +63,7 @@ QCoro::Task<> CaptureSession::start() {
     dir_ = dir;
     isStopping_ = false;
     dir_->followWorkFiles();
-    startedAt_ = QDateTime::currentDateTimeUtc();
+    startedAt_ = Dispatch::Clock::current().now();
     dir_->writeInfo({startedAt_->toLocalTime(), {}, {}, {}, {}, {}});
     timer_.start();
 }

@@ -26,6 +26,8 @@ public:
     const std::optional<QDateTime>& startedAt() const { return startedAt_; }
     // The directory of the recording being made or, after a failed start, of the one tried last.
     const QString& lastPath() const { return lastPath_; }
+    // The recording being made, held; null when none is.
+    const std::shared_ptr<WorkDirectory>& directory() const { return dir_; }
     // How the sources of the recording being made sound; null when none is.
     std::shared_ptr<CaptureLevels> levels() const { return writer_ ? writer_->levels : nullptr; }
 
@@ -48,8 +50,6 @@ signals:
     void endedByItself(const QString& description);
 
 private:
-    friend struct RecorderTestAccess;
-
     std::function<void(std::exception_ptr)> interruptionHandler();
     void discardWorkFiles(const std::shared_ptr<CaptureWriter>& failed, const WorkDirectory& dir);
     std::shared_ptr<WorkDirectory> finish();

@@ -81,8 +81,9 @@ QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<WorkDirector
     const auto done = qScopeGuard([this] { isSending_ = false; });
     Outcome outcome;
     try {
-        const std::function<void()> onMixing = [this] { step(QStringLiteral("Сводим запись…")); };
-        QCoro::Task<QString> mixing = mixToSend(dir, isCancelled, onMixing, onMixProgress);
+        // At once, also while the files are first read to see what is usable.
+        step(QStringLiteral("Сводим запись…"));
+        QCoro::Task<QString> mixing = mixToSend(dir, isCancelled, onMixProgress);
         const QString mixed = co_await mixing;
         step(QStringLiteral("Отправляем в Велмор…"));
         const UploadLabels labels = labelsOf(*dir, typedTitle);

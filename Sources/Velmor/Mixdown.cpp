@@ -108,7 +108,6 @@ QCoro::Task<QString> exportMix(const std::shared_ptr<WorkDirectory>& dir, const 
 
 QCoro::Task<QString> mixToSend(const std::shared_ptr<WorkDirectory>& dir,
                                const std::shared_ptr<std::atomic<bool>>& isCancelled,
-                               const std::function<void()>& onMixing,
                                const std::function<void(double)>& onProgress) {
     QCoro::Task<std::pair<Sources, bool>> looking = Dispatch::runInBackground([dir] {
         Sources sources = compose(*dir);
@@ -125,23 +124,7 @@ QCoro::Task<QString> mixToSend(const std::shared_ptr<WorkDirectory>& dir,
         throw VelmorError(dir->hasMix() || found.first.isAnyUnreadable ? kBrokenText : kEmptyText,
                           VelmorError::Scope::thisRecording);
     }
-    if (onMixing) {
-        onMixing();
-    }
     QCoro::Task<QString> exporting = exportMix(dir, found.first.composition, isCancelled, onProgress);
-    const QString mixed = co_await exporting;
-    co_return mixed;
-}
-
-QCoro::Task<QString> mixdownWorkFiles(const std::shared_ptr<WorkDirectory>& dir,
-                                      const std::shared_ptr<std::atomic<bool>>& isCancelled) {
-    QCoro::Task<Sources> composing = Dispatch::runInBackground([dir] { return compose(*dir); });
-    const Sources sources = co_await composing;
-    if (sources.accepted < 1) {
-        throw VelmorError(sources.isAnyUnreadable ? kBrokenText : kEmptyText, VelmorError::Scope::thisRecording);
-    }
-    const std::function<void(double)> noProgress;
-    QCoro::Task<QString> exporting = exportMix(dir, sources.composition, isCancelled, noProgress);
     const QString mixed = co_await exporting;
     co_return mixed;
 }

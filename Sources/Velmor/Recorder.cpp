@@ -1,6 +1,7 @@
 #include "Recorder.h"
 
 #include "Background.h"
+#include "Clock.h"
 #include "ErrorDescription.h"
 #include "NotificationCenter.h"
 #include "PulseCaptureService.h"
@@ -31,6 +32,8 @@ Recorder::Recorder(std::shared_ptr<Capture::CaptureService> captureService)
     : notifications_(std::make_unique<Notifications::NotificationCenter>()),
       capture_(captureService ? std::move(captureService) : std::make_shared<Capture::PulseCaptureService>()) {
     connect(&capture_, &CaptureSession::ticked, this, &Recorder::tick);
+    // A clock that jumps is read again at once, not at the next second.
+    connect(&Dispatch::Clock::current(), &Dispatch::Clock::moved, this, &Recorder::tick);
     connect(&capture_, &CaptureSession::endedByItself, this, &Recorder::interrupt);
     delivery_.onStep = [this](const QString& step) { status = step; };
     const QPointer<Recorder> self(this);
@@ -52,21 +55,21 @@ Recorder::Recorder(std::shared_ptr<Capture::CaptureService> captureService)
 Recorder::~Recorder() = default;
 
 QCoro::Task<> Recorder::start() {
-    if (isRecording() || isBusy()) {
+    if (phase() != Phase::idle) {
         co_return;
     }
-    isBusy = true;
+    phase = Phase::starting;
     status = QStringLiteral("Запрашиваем доступ…");
     try {
         QCoro::Task<> starting = capture_.start();
         co_await starting;
-        isRecording = true;
+        phase = Phase::recording;
         status = QStringLiteral("Идёт запись. Говорите как обычно.");
         toldSilentMicrophone_ = false;
     } catch (...) {
         status = QStringLiteral("Не удалось начать: ") + currentErrorDescription() + kStartFailureSuffix;
+        phase = Phase::idle;
     }
-    isBusy = false;
 }
 
 void Recorder::interrupt(const QString& description) {
@@ -74,7 +77,7 @@ void Recorder::interrupt(const QString& description) {
     if (!dir) {
         return;
     }
-    isRecording = false;
+    phase = Phase::idle;
     checkSources();
     status =
         QStringLiteral("Запись прервана: ") + description + (dir->isRemoved() ? QString() : keptText(dir->path()));
@@ -95,7 +98,7 @@ void Recorder::tick() {
     if (!capture_.startedAt()) {
         return;
     }
-    const double seconds = double(capture_.startedAt()->msecsTo(QDateTime::currentDateTimeUtc())) / 1000.0;
+    const double seconds = double(capture_.startedAt()->msecsTo(Dispatch::Clock::current().now())) / 1000.0;
     elapsedText = formatElapsed(seconds);
     checkSources();
 }
@@ -128,14 +131,14 @@ QCoro::Task<> Recorder::stopAndSend(QString server, QString apiKey) {
 
 QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString& apiKey) {
     // A second press while the first run still waits for the capture to stop is turned away.
-    if (!isRecording() || isBusy()) {
+    if (phase() != Phase::recording) {
         co_return;
     }
-    isBusy = true;
+    phase = Phase::stopping;
     status = QStringLiteral("Останавливаем…");
     QCoro::Task<std::shared_ptr<WorkDirectory>> stopping = capture_.stop();
     const std::shared_ptr<WorkDirectory> dir = co_await stopping;
-    isRecording = false;
+    phase = Phase::sending;
     checkSources();
     if (dir) {
         // The title is read as the upload starts: it can still be typed while the mix is made.
@@ -148,7 +151,7 @@ QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString
     }
     title = QString();
     elapsedText = QStringLiteral("00:00");
-    isBusy = false;
+    phase = Phase::idle;
 }
 
 QCoro::Task<> Recorder::sendSaved(QString server, QString apiKey) {
@@ -161,7 +164,7 @@ QCoro::Task<> Recorder::sendSavedWorkflow(const QString& server, const QString& 
     if (!canSendSaved()) {
         co_return;
     }
-    isBusy = true;
+    phase = Phase::sending;
     const QList<SavedRecordings::Entry> batch = saved_.entries();
     const std::function<QString()> ownTitle;
     for (qsizetype index = 0; index < batch.size(); ++index) {
@@ -190,35 +193,23 @@ QCoro::Task<> Recorder::sendSavedWorkflow(const QString& server, const QString& 
             break;
         }
     }
-    isBusy = false;
+    phase = Phase::idle;
 }
 
 void Recorder::showProgress(qint64 done, qint64 total, bool isMixing) {
+    // A late report of a send that has ended is not shown.
     if (!delivery_.isSending()) {
         return;
     }
-    // A new stage starts its own clock.
-    if (!progressClock_.isValid() || (progress() && progress()->isMixing != isMixing)) {
-        progressClock_.start();
+    if (const std::optional<SendProgress> shown = progressMeter_.report(done, total, isMixing)) {
+        progress = *shown;
     }
-    if (done < total && sinceProgress_.isValid() && sinceProgress_.elapsed() < 200) {
-        return;
-    }
-    sinceProgress_.start();
-    SendProgress now{done, total, -1, isMixing};
-    const qint64 elapsed = progressClock_.elapsed();
-    // A rate from the first seconds alone says little.
-    if (elapsed >= 2000 && done > 0) {
-        now.secondsLeft = int(double(total - done) * double(elapsed) / double(done) / 1000.0);
-    }
-    progress = now;
 }
 
 QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
                                                 const QString& apiKey,
                                                 const std::function<QString()>& typedTitle) {
-    progressClock_.invalidate();
-    sinceProgress_.invalidate();
+    progressMeter_.restart();
     QCoro::Task<Delivery::Outcome> sending = delivery_.send(dir, server, apiKey, typedTitle);
     const Delivery::Outcome outcome = co_await sending;
     if (progress()) {

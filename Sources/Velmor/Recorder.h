@@ -8,9 +8,9 @@
 #include "Delivery.h"
 #include "Published.h"
 #include "SavedRecordings.h"
+#include "SendProgress.h"
 
 #include <QCoroTask>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -21,13 +21,13 @@ namespace Notifications {
 class NotificationCenter;
 }
 
-// How far a send has come: its upload in bytes, or a mixdown from the files in thousandths.
-struct SendProgress {
-    qint64 done = 0;
-    qint64 total = 0;
-    int secondsLeft = -1; // once the rate is known
-    bool isMixing = false;
-    int percent() const { return total > 0 ? int(done * 100 / total) : 0; }
+// What the app is doing; one answer for every view and outside interface.
+enum class Phase {
+    idle,
+    starting,  // asking the audio server and setting up
+    recording, // a capture is running
+    stopping,  // the capture is being stopped and its files completed
+    sending,   // mixing and uploading, one recording or a batch of saved ones
 };
 
 class Recorder : public QObject {
@@ -42,8 +42,7 @@ public:
     // The longest meeting title taken.
     static constexpr int kTitleLimit = WorkDirectory::kTitleLimit;
 
-    Published<bool> isRecording{[this] { emit objectWillChange(); }, false};
-    Published<bool> isBusy{[this] { emit objectWillChange(); }, false};
+    Published<Phase> phase{[this] { emit objectWillChange(); }, Phase::idle};
     Published<QString> status{[this] { emit objectWillChange(); }, QStringLiteral("Готов к записи")};
     Published<QString> elapsedText{[this] { emit objectWillChange(); }, QStringLiteral("00:00")};
     Published<QString> title{[this] { emit objectWillChange(); }, QString()};
@@ -65,10 +64,14 @@ public:
     // Looks for saved recordings on disk (off the main thread) and adds what it finds.
     QCoro::Task<> findSaved();
 
+    // A capture is running, also while it is being stopped.
+    bool isRecording() const { return phase() == Phase::recording || phase() == Phase::stopping; }
+    // A workflow is under way: no other may start.
+    bool isBusy() const { return phase() != Phase::idle && phase() != Phase::recording; }
+    // A mixdown or upload is under way (stop-and-send or saved ones): it can be cancelled.
+    bool isSending() const { return phase() == Phase::sending; }
     // Whether sending the saved recordings can start now.
-    bool canSendSaved() const { return savedCount() > 0 && !isRecording() && !isBusy(); }
-    // A mixdown or upload is under way (stop-and-send or a saved one).
-    bool isSending() const { return delivery_.isSending(); }
+    bool canSendSaved() const { return savedCount() > 0 && phase() == Phase::idle; }
     // Ends the running send as a failed one: its recording stays saved.
     void cancelSend() { delivery_.cancel(); }
     // Completes the work files of a running capture, so that a process that ends now leaves them whole.
@@ -84,13 +87,15 @@ public:
     // "%02d:%02d" of whole minutes and seconds; minutes go on past 59.
     static QString formatElapsed(double seconds);
 
+    // The recording being made (or tried last), and what waits on disk: for views and tests.
+    CaptureSession& capture() { return capture_; }
+    const SavedRecordings& saved() const { return saved_; }
+
 signals:
     // Sent before every store to a published property.
     void objectWillChange();
 
 private:
-    friend struct RecorderTestAccess;
-
     // By reference from the public entries, which own copies (GCC 12, see Background.h).
     QCoro::Task<> stopAndSendWorkflow(const QString& server, const QString& apiKey);
     QCoro::Task<> sendSavedWorkflow(const QString& server, const QString& apiKey);
@@ -99,7 +104,7 @@ private:
                                           const QString& apiKey, const std::function<QString()>& typedTitle);
     void tick();
     void checkSources();
-    // On the main thread, from the upload's or the mixdown's reports: at most five stores a second.
+    // On the main thread, from the upload's or the mixdown's reports.
     void showProgress(qint64 done, qint64 total, bool isMixing);
     void interrupt(const QString& description);
     void keepSaved(SavedRecordings::Entry entry);
@@ -111,6 +116,5 @@ private:
     Delivery delivery_;
     SavedRecordings saved_;
     bool toldSilentMicrophone_ = false; // one notification per recording
-    QElapsedTimer progressClock_;       // since the first report of the mixdown or upload
-    QElapsedTimer sinceProgress_;
+    ProgressMeter progressMeter_;
 };

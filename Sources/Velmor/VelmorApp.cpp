@@ -1,5 +1,6 @@
 #include "VelmorApp.h"
 
+#include "Clock.h"
 #include "Icons.h"
 #include "PanelView.h"
 #include "PanelWindow.h"
@@ -54,6 +55,7 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
     });
     toolTipTurn_.setSingleShot(true);
     connect(&toolTipTurn_, &QTimer::timeout, this, &VelmorApp::refreshToolTip);
+    connect(&Dispatch::Clock::current(), &Dispatch::Clock::moved, this, &VelmorApp::refreshToolTip);
     refreshIcon();
     trayIcon_.setVisible(findTray() == Tray::xembed);
     if (!hasTray_) {
@@ -161,13 +163,14 @@ void VelmorApp::refreshToolTip() {
     if (text == trayIcon_.toolTip()) {
         return;
     }
-    if (sinceToolTip_.isValid() && sinceToolTip_.elapsed() < 1000) {
+    const qint64 now = Dispatch::Clock::current().monotonicMs();
+    if (lastToolTipMs_ && now - *lastToolTipMs_ < kToolTipIntervalMs) {
         if (!toolTipTurn_.isActive()) {
-            toolTipTurn_.start(int(1000 - sinceToolTip_.elapsed()));
+            toolTipTurn_.start(int(kToolTipIntervalMs - (now - *lastToolTipMs_)));
         }
         return;
     }
-    sinceToolTip_.start();
+    lastToolTipMs_ = now;
     trayIcon_.setToolTip(text);
     statusItem_->setToolTip(text);
 }

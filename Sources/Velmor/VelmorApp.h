@@ -4,12 +4,12 @@
 
 #include "Settings.h"
 
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 class PanelView;
 class Recorder;
@@ -68,8 +68,9 @@ private:
     QString shownSymbol_;
     QPoint lastClick_;
     // Trays are told of a new tooltip at most once a second; the latest text waits for its turn.
+    static constexpr qint64 kToolTipIntervalMs = 1000;
     QTimer toolTipTurn_;
-    QElapsedTimer sinceToolTip_;
+    std::optional<qint64> lastToolTipMs_;
     QMenu trayMenu_;
     QAction* sendSavedAction_ = nullptr;
     QAction* cancelSendAction_ = nullptr;

@@ -60,10 +60,8 @@ bool played(const QString& sink, const QString& sound) {
 }
 
 // Stops the capture and closes both work files, as stop-and-send does; returns the work directory.
-QString finishRecording(Recorder& recorder) {
-    QCoro::waitFor(RecorderTestAccess::stream(recorder)->stopCapture());
-    recorder.closeWorkFiles();
-    return RecorderTestAccess::workDir(recorder);
+std::shared_ptr<WorkDirectory> finishRecording(Recorder& recorder) {
+    return QCoro::waitFor(recorder.capture().stop());
 }
 
 void setDefaultSink(const QString& sink) {
@@ -97,10 +95,11 @@ private slots:
         auto b = play("micsink", voice);
         QVERIFY(a->waitForFinished(10000) && b->waitForFinished(10000));
         // The mix made while recording has come up to the last seconds.
-        const std::shared_ptr<Media::LiveExport> live = RecorderTestAccess::liveExport(recorder);
+        const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
         QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 2 * kRate, 30000);
 
-        const QString dir = finishRecording(recorder);
+        const std::shared_ptr<WorkDirectory> held = finishRecording(recorder);
+        const QString dir = held->path();
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
         QVERIFY2(system.frames() > 3 * kRate, qPrintable(QString::number(system.frames())));
@@ -118,12 +117,11 @@ private slots:
         for (const QString name : {"system.caf", "mic.caf"}) {
             QVERIFY(QFile::copy(QDir(dir).filePath(name), QDir(copy).filePath(name)));
         }
-        const auto mixed = TestSupport::settle(mixdownWorkFiles(RecorderTestAccess::directory(recorder)));
+        const auto mixed = TestSupport::settle(mixToSend(held));
         QVERIFY2(mixed.value, qPrintable(mixed.error.value_or("")));
         QCOMPARE(live->position(), std::max(system.frames(), mic.frames()));
         const TestSupport::Pcm out = TestSupport::decode(*mixed.value);
-        const TestSupport::Pcm expected =
-            TestSupport::decode(*TestSupport::settle(mixdownWorkFiles(copyDir)).value);
+        const TestSupport::Pcm expected = TestSupport::decode(*TestSupport::settle(mixToSend(copyDir)).value);
         QVERIFY(out.left == expected.left && out.right == expected.right);
         QVERIFY(loudest(out.left, 440).second > 0.1);
     }
@@ -140,7 +138,7 @@ private slots:
         QCoro::waitFor(recorder.start());
         QCoro::waitFor(TestSupport::pause(300)); // both streams run
         QVERIFY(played("speakers", clicks));
-        const QString dir = finishRecording(recorder);
+        const QString dir = finishRecording(recorder)->path();
         setDefaultSource("virtmic");
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
@@ -165,7 +163,7 @@ private slots:
         QVERIFY(played("headset", high));
         QCoro::waitFor(TestSupport::pause(300));
         const auto started = QDateTime::currentDateTimeUtc();
-        const QString dir = finishRecording(recorder);
+        const QString dir = finishRecording(recorder)->path();
         setDefaultSink("speakers");
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         // Where each tone is loudest, not where it starts: a player starved under load leaves gaps.
@@ -176,7 +174,7 @@ private slots:
         QVERIFY(highAt > lowAt + kRate / 2);
         // The timeline kept pace with the clock across the switch.
         const double recordedSeconds = double(system.frames()) / kRate;
-        const double wallSeconds = double(RecorderTestAccess::startedAt(recorder)->msecsTo(started)) / 1000.0;
+        const double wallSeconds = double(recorder.capture().startedAt()->msecsTo(started)) / 1000.0;
         QVERIFY2(std::abs(recordedSeconds - wallSeconds) < 0.3,
                  qPrintable(QStringLiteral("%1 s recorded in %2 s").arg(recordedSeconds).arg(wallSeconds)));
     }
@@ -199,7 +197,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().isEmpty(), 5000);
         muted(true);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.sourceWarning().isEmpty(), 5000);
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         QCoro::waitFor(recorder.stopAndSend(QString(), QString())); // no key: kept, not sent
         muted(false);
         QCOMPARE(TestSupport::notifications().size(), notified + 2); // and "Не удалось отправить"
@@ -230,7 +228,7 @@ private slots:
             loudestSystem = std::max(loudestSystem, levels->system.takePeakDb());
             loudestMic = std::max(loudestMic, levels->microphone.takePeakDb());
         }
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         QCoro::waitFor(recorder.stopAndSend(QString(), QString()));
         QVERIFY2(std::abs(loudestSystem + 20) < 3 && std::abs(loudestMic + 12) < 3,
                  qPrintable(QStringLiteral("%1 and %2 dBFS").arg(loudestSystem).arg(loudestMic)));
@@ -284,7 +282,7 @@ private slots:
         QVERIFY(!server.isEmpty());
         QCOMPARE(TestSupport::run(QStringLiteral("kill"), {"-KILL", server}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         QVERIFY2(
             recorder.status().startsWith(QStringLiteral("Запись прервана: Соединение с аудиосервером прервано")) &&
                 recorder.status().endsWith(QStringLiteral(". Файл сохранён в ") + dir),
@@ -310,7 +308,7 @@ private slots:
             QJsonDocument::fromJson(info.readAll()).object()[QStringLiteral("endedAt")].toString(),
             Qt::ISODateWithMs);
         QVERIFY(std::abs(ended.secsTo(QDateTime::currentDateTime())) < 30);
-        const std::shared_ptr<Media::LiveExport> live = RecorderTestAccess::liveExport(recorder);
+        const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
         QVERIFY(live);
         const qint64 length =
             std::max(system.frames(), TestSupport::decode(QDir(dir).filePath("mic.caf")).frames());

@@ -28,7 +28,7 @@ class MixdownTest : public QObject {
     std::unique_ptr<QTemporaryDir> dir_;
     QString path(const char* name) const { return QDir(dir_->path()).filePath(QString::fromUtf8(name)); }
     std::shared_ptr<WorkDirectory> work_;
-    TestSupport::Settled<QString> mix() { return TestSupport::settle(mixdownWorkFiles(work_)); }
+    TestSupport::Settled<QString> mix() { return TestSupport::settle(mixToSend(work_)); }
     Media::Composition systemFrom0(qint64 frames) const {
         Media::Composition composition;
         composition.addMutableAudioTrack()->insertTimeRange({Media::MediaTime::zero(), {frames, kRate, true}},
@@ -247,13 +247,13 @@ private slots:
         for (const char* name : {"system.caf", "mic.caf"}) {
             QVERIFY(QFile::copy(path(name), QDir(reference.path()).filePath(QString::fromLatin1(name))));
         }
-        const auto result = TestSupport::settle(mixdownWorkFiles(work_));
+        const auto result = TestSupport::settle(mixToSend(work_));
         QVERIFY2(result.value, qPrintable(result.error.value_or("")));
         QCOMPARE(live->position() == qint64(12.4 * kRate), isFinishedLive);
         QVERIFY(!work_->liveExport()); // its work is done
         const TestSupport::Pcm out = decode(*result.value);
         const auto referenceDir = WorkDirectory::open(reference.path());
-        const TestSupport::Pcm expected = decode(*TestSupport::settle(mixdownWorkFiles(referenceDir)).value);
+        const TestSupport::Pcm expected = decode(*TestSupport::settle(mixToSend(referenceDir)).value);
         QVERIFY(out.left == expected.left && out.right == expected.right);
         QVERIFY(std::abs(out.frames() - qint64(12.4 * kRate)) <= 1024);
         QVERIFY(std::abs(toneLevel(out.left, kRate, 2 * kRate, 440) - 0.3) < 0.03);
@@ -277,7 +277,7 @@ private slots:
         auto failed = std::make_shared<Media::LiveExport>(sources, path("gone/velmor.m4a.part"));
         for (const auto& live : {behind, failed}) {
             work_->adoptLiveExport(live);
-            const auto result = TestSupport::settle(mixdownWorkFiles(work_));
+            const auto result = TestSupport::settle(mixToSend(work_));
             QVERIFY2(result.value, qPrintable(result.error.value_or("")));
             const TestSupport::Pcm out = decode(*result.value);
             QVERIFY(out.left == expected.left && out.right == expected.right);

@@ -131,18 +131,17 @@ private slots:
         QLineEdit* title = field("Название встречи");
         QVERIFY(shown(start) && !shown(stop) && start->isEnabled() && title->isEnabled());
         QVERIFY(!shown(label("Открыть встречу в Велмор")));
-        recorder_->isBusy = true;
+        recorder_->phase = Phase::starting;
         settle();
         QVERIFY(shown(start) && !start->isEnabled() && title->isEnabled());
-        recorder_->isRecording = true;
+        recorder_->phase = Phase::recording;
         recorder_->elapsedText = QStringLiteral("12:34");
         recorder_->status = QStringLiteral("Идёт запись. Говорите как обычно.");
         settle();
         QVERIFY(!shown(start) && shown(stop) && stop->isEnabled() && !title->isEnabled());
         QVERIFY(shown(label("12:34")));
         QVERIFY(shown(label("Идёт запись.")));
-        recorder_->isRecording = false;
-        recorder_->isBusy = false;
+        recorder_->phase = Phase::idle;
         recorder_->lastLink = QUrl(QStringLiteral("https://velmor.app/m/42"));
         settle();
         QVERIFY(!shown(label("12:34")));
@@ -151,13 +150,14 @@ private slots:
         recorder_->savedCount = 2;
         settle();
         QVERIFY(shown(button("Отправить сохранённые записи (2)")));
-        recorder_->isBusy = true;
+        // A send under way can be cancelled, here and in the tray menu; nothing else is offered.
+        recorder_->phase = Phase::sending;
         settle();
-        QVERIFY(!shown(button("Отправить сохранённые записи (2)")));
+        QVERIFY(!shown(button("Отправить сохранённые записи (2)")) && shown(button("Отменить отправку")));
         // Nor while recording, here or in the tray menu: sending would be turned away.
-        recorder_->isBusy = false;
-        recorder_->isRecording = true;
+        recorder_->phase = Phase::recording;
         settle();
+        QVERIFY(!shown(button("Отменить отправку")));
         QVERIFY(!shown(button("Отправить сохранённые записи (2)")));
         VelmorApp app(std::shared_ptr<Recorder>(recorder_.get(), [](Recorder*) {}));
         const auto sendSavedEntry = [&] {
@@ -169,7 +169,7 @@ private slots:
             return static_cast<QAction*>(nullptr);
         };
         QVERIFY(sendSavedEntry() && !sendSavedEntry()->isVisible());
-        recorder_->isRecording = false;
+        recorder_->phase = Phase::idle;
         settle();
         QVERIFY(sendSavedEntry()->isVisible());
     }
@@ -221,11 +221,11 @@ private slots:
 
     void returnTriggersTheShownButtonUnlessDisabled() {
         Preferences::Settings().setApiKey(QStringLiteral("k"));
-        recorder_->isBusy = true;
+        recorder_->phase = Phase::starting;
         settle();
         pressReturn();
         QCOMPARE(service_->streamsMade, 0);
-        recorder_->isBusy = false;
+        recorder_->phase = Phase::idle;
         settle();
         field("Название встречи")->setFocus();
         pressReturn();
@@ -255,7 +255,7 @@ private slots:
         recorder->elapsedText = QStringLiteral("00:01");
         settle();
         QCOMPARE(app.trayIcon().icon().cacheKey(), idle);
-        recorder->isRecording = true;
+        recorder->phase = Phase::stopping; // the capture runs until it has stopped
         settle();
         QCOMPARE(app.trayIcon().icon().name(), QStringLiteral(VELMOR_APP_ID "-recording-symbolic"));
     }

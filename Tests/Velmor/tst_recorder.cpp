@@ -1,5 +1,6 @@
 #include "DateStamps.h"
 #include "FakeCapture.h"
+#include "MockClock.h"
 #include "TestSupport.h"
 
 #include <QTest>
@@ -10,19 +11,34 @@ class RecorderStateTest : public QObject {
 
 private slots:
     void everyAssignmentAnnouncesOnceBeforeTheStore() {
-        Recorder recorder(std::make_shared<FakeCaptureService>());
+        auto service = std::make_shared<FakeCaptureService>();
+        Recorder recorder(service);
         QStringList seen;
         connect(&recorder, &Recorder::objectWillChange, this, [&] { seen.append(recorder.status()); });
         recorder.status = QStringLiteral("Первый");
         recorder.status = QStringLiteral("Первый"); // an equal value is announced too
         QCOMPARE(seen, (QStringList{QStringLiteral("Готов к записи"), QStringLiteral("Первый")}));
-        // Plain fields announce nothing; a tick without a start changes nothing.
-        RecorderTestAccess::tick(recorder);
-        RecorderTestAccess::startedAt(recorder) = QDateTime::currentDateTimeUtc().addSecs(-125);
-        QCOMPARE(seen.size(), 2);
-        RecorderTestAccess::tick(recorder);
-        QCOMPARE(seen.size(), 3);
-        QCOMPARE(recorder.elapsedText(), QStringLiteral("02:05"));
+        // A tick of a recording announces its new elapsed time, once.
+        MockClock clock;
+        Recorder recording(service);
+        QCoro::waitFor(recording.start());
+        int announced = 0;
+        connect(&recording, &Recorder::objectWillChange, this, [&] { ++announced; });
+        clock.advance(125'000);
+        QCOMPARE(announced, 1);
+        QCOMPARE(recording.elapsedText(), QStringLiteral("02:05"));
+        // The meter's report pace: at most five a second, each stage's last one always, the time
+        // left once two seconds have given a rate.
+        ProgressMeter meter;
+        QVERIFY(meter.report(0, 1000, false));
+        clock.advance(199);
+        QVERIFY(!meter.report(10, 1000, false));
+        clock.advance(1);
+        QCOMPARE(meter.report(20, 1000, false)->secondsLeft, -1);
+        QVERIFY(meter.report(1000, 1000, false));
+        clock.advance(1800);
+        QCOMPARE(meter.report(500, 1000, false)->secondsLeft, 2);  // half in 2 s: 2 s to go
+        QCOMPARE(meter.report(1000, 1000, true)->secondsLeft, -1); // a new stage, a new rate
     }
 
     void elapsedTextFormatting() {

@@ -35,7 +35,7 @@ void writeMix(const QString& dir, double seconds) {
     const QString work = QDir(dir).filePath(QStringLiteral("mix-source"));
     const auto source = TestSupport::workDirectory(work);
     TestSupport::writeCaf(QDir(work).filePath("system.caf"), seconds, TestSupport::tone(440, 0.3));
-    QVERIFY(TestSupport::settle(mixdownWorkFiles(source)).value);
+    QVERIFY(TestSupport::settle(mixToSend(source)).value);
     QVERIFY(QFile::rename(QDir(work).filePath("velmor.m4a"), QDir(dir).filePath("velmor.m4a")));
     QVERIFY(QDir(work).removeRecursively());
 }
@@ -137,7 +137,7 @@ private slots:
         Recorder recorder;
         recorder.title = QStringLiteral("будет очищено");
         record(recorder, 800);
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         QCoro::waitFor(recorder.stopAndSend(server_, QString()));
         QCOMPARE(recorder.status(),
                  QStringLiteral("Ошибка: Не задан ключ API — откройте настройки виджета. Файл сохранён в ") + dir);
@@ -154,7 +154,7 @@ private slots:
         service->failStop = true; // a failed stop is ignored
         Recorder recorder(service);
         QCoro::waitFor(recorder.start());
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         auto first = recorder.stopAndSend(server_, QStringLiteral("vl_right"));
         QVERIFY(recorder.isRecording() && recorder.isBusy());
         QCoro::waitFor(recorder.stopAndSend(server_, QStringLiteral("vl_right")));
@@ -173,7 +173,7 @@ private slots:
         Recorder recorder;
         recorder.title = QStringLiteral("Разбор полётов");
         record(recorder, 800);
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         QCOMPARE(recorder.savedCount(), 0); // not while it is being recorded
         FailingServer failing;
         QCoro::waitFor(recorder.stopAndSend(failing.address(), QStringLiteral("vl_right")));
@@ -374,7 +374,7 @@ private slots:
     void aRecordingBeingMadeIsNoOneElsesToSend() {
         Recorder first;
         record(first, 1200);
-        const QString dir = RecorderTestAccess::workDir(first);
+        const QString dir = first.capture().lastPath();
         QVERIFY(QFileInfo(dir + "/system.caf").size() > 48000 * 8 / 5);
         Recorder second(std::make_shared<FakeCaptureService>());
         QCoro::waitFor(second.findSaved());
@@ -430,7 +430,7 @@ private slots:
         Recorder recorder;
         const qsizetype before = notifications().size();
         record(recorder, 300);
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 15000);
         QCOMPARE(recorder.status(),
                  QStringLiteral("Запись прервана: Не удалось записать аудиофайл (на диске закончилось место). "

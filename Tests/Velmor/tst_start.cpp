@@ -1,4 +1,5 @@
 #include "FakeCapture.h"
+#include "MockClock.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@ private slots:
     void init() { tmp_.reset(); }
 
     void successfulStartRecordsAndTicks() {
+        MockClock clock;
         auto service = std::make_shared<FakeCaptureService>();
         Recorder recorder(service);
         QStringList statuses;
@@ -38,11 +40,12 @@ private slots:
         QCOMPARE(service->outputsAdded,
                  (QList<Capture::OutputType>{Capture::OutputType::Audio, Capture::OutputType::Microphone}));
         // The recording is the user's alone.
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(dir).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0700u);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.elapsedText(), QStringLiteral("00:01"), 10000);
+        clock.advance(61'000);
+        QCOMPARE(recorder.elapsedText(), QStringLiteral("01:01"));
 
         // A second start while recording changes nothing.
         const int before = service->streamsMade;
@@ -55,29 +58,31 @@ private slots:
     // A microphone is told silent after 20 s of digital silence at any time, while a noise floor
     // far below speech is not; the computer's sound only after 2 minutes of silence from the start.
     void digitalSilenceIsToldAfterItsTime() {
+        MockClock clock;
         // A recording fed the given seconds of each source's amplitude: the warning at the next tick.
         struct Feed {
+            MockClock& clock;
             std::shared_ptr<FakeCaptureService> service = std::make_shared<FakeCaptureService>();
             Recorder recorder{service};
             QString after(double seconds, double system, double mic) {
                 service->deliver(seconds, system, mic);
-                RecorderTestAccess::tick(recorder);
+                clock.advance(1000);
                 return recorder.sourceWarning();
             }
         };
-        Feed speaking;
+        Feed speaking{clock};
         QCoro::waitFor(speaking.recorder.start());
         const double noiseFloor = std::pow(10.0, -70.0 / 20); // -70 dBFS
         QCOMPARE(speaking.after(5, 0.3, 0.3), QString());
-        QCOMPARE(speaking.after(Recorder::kSilentMicrophoneSeconds - 1, 0.3, noiseFloor), QString());
-        QCOMPARE(speaking.after(Recorder::kSilentMicrophoneSeconds - 1, 0.3, 0), QString());
+        QCOMPARE(speaking.after(19, 0.3, noiseFloor), QString());
+        QCOMPARE(speaking.after(19, 0.3, 0), QString());
         QVERIFY(speaking.after(1.5, 0.3, 0).startsWith(QStringLiteral("Микрофон не слышно")));
         QCOMPARE(speaking.after(0.1, 0.3, 0.3), QString());
 
         // Silence from the computer is told only from the start of a recording.
-        Feed quiet;
+        Feed quiet{clock};
         QCoro::waitFor(quiet.recorder.start());
-        QCOMPARE(quiet.after(Recorder::kSilentSystemSeconds - 1, 0, 0.3), QString());
+        QCOMPARE(quiet.after(119, 0, 0.3), QString());
         QVERIFY(quiet.after(1.5, 0, 0.3).startsWith(QStringLiteral("Звука компьютера не слышно")));
         QCOMPARE(quiet.after(0.1, 0.001, 0.3), QString());
     }
@@ -112,10 +117,10 @@ private slots:
         Recorder recorder(service);
         QCoro::waitFor(recorder.start());
         QVERIFY(recorder.status().startsWith(QStringLiteral("Не удалось начать: ")));
-        QVERIFY(!recorder.isBusy() && !recorder.isRecording() && !RecorderTestAccess::stream(recorder));
+        QVERIFY(!recorder.isBusy() && !recorder.isRecording() && !recorder.capture().isRunning());
         QCOMPARE(service->outputsAdded.size(), fault);
-        const QString dir = RecorderTestAccess::workDir(recorder);
-        RecorderTestAccess::queue(recorder).sync([] {}); // whatever was delivered has been written
+        const QString dir = recorder.capture().lastPath();
+        recorder.closeWorkFiles(); // whatever was delivered has been written
         QVERIFY(QFileInfo(dir).isDir());
         QVERIFY(QDir(dir).isEmpty());
     }
@@ -124,7 +129,7 @@ private slots:
         auto service = std::make_shared<FakeCaptureService>();
         Recorder recorder(service);
         QCoro::waitFor(recorder.start());
-        const QString dir = RecorderTestAccess::workDir(recorder);
+        const QString dir = recorder.capture().lastPath();
         QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
         QCOMPARE(recorder.status(),
                  QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir);

@@ -1,4 +1,4 @@
-// Shared helpers of the tests: access to the recorder's private steps and fields, generated
+// Shared helpers of the tests: generated
 // audio files, decoding and simple signal measures.
 #pragma once
 
@@ -16,30 +16,20 @@
 #include <functional>
 #include <vector>
 
-struct RecorderTestAccess {
-    static Capture::Stream* stream(Recorder& r) { return r.capture_.stream_.get(); }
-    // The directory of the recording being made, or of the one started last.
-    static QString workDir(Recorder& r) { return r.capture_.lastPath_; }
-    // The recording being made, held.
-    static std::shared_ptr<WorkDirectory> directory(Recorder& r) { return r.capture_.dir_; }
-    static std::optional<QDateTime>& startedAt(Recorder& r) { return r.capture_.startedAt_; }
-    static Dispatch::SerialQueue& queue(Recorder& r) { return r.capture_.queue_; }
-    static void tick(Recorder& r) { r.tick(); }
-    // The live export of the recording being made, else of the last one interrupted.
-    static std::shared_ptr<Media::LiveExport> liveExport(Recorder& r) {
-        if (r.capture_.dir_) {
-            return r.capture_.dir_->liveExport();
-        }
-        for (const SavedRecordings::Entry& entry : r.saved_.entries()) {
-            if (entry.held && entry.held->liveExport()) {
-                return entry.held->liveExport();
-            }
-        }
-        return nullptr;
-    }
-};
-
 namespace TestSupport {
+
+// The live export of the recording being made, else of the last one interrupted.
+inline std::shared_ptr<Media::LiveExport> liveExport(Recorder& recorder) {
+    if (recorder.capture().directory()) {
+        return recorder.capture().directory()->liveExport();
+    }
+    for (const SavedRecordings::Entry& entry : recorder.saved().entries()) {
+        if (entry.held && entry.held->liveExport()) {
+            return entry.held->liveExport();
+        }
+    }
+    return nullptr;
+}
 
 // Every test program sets libcurl up on its main thread, as the app does: set up lazily on a pool
 // thread, OpenSSL leaves that thread's state behind. In the header, so that no program leaves
