@@ -27,15 +27,15 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
     // Qt decided, when it made its tray icon, whether that icon is an XEmbed one or a
     // StatusNotifierItem (if such a tray was there then). Ours serves StatusNotifierItem trays,
     // also those that come later; Qt's is used only where it is the XEmbed kind.
-    statusItem_ = std::make_unique<UI::StatusNotifierItem>(QStringLiteral(VELMOR_APP_ID), QStringLiteral("Велмор"),
-                                                           &trayMenu_);
+    statusItem_ = std::make_unique<Tray::StatusNotifierItem>(QStringLiteral(VELMOR_APP_ID),
+                                                             QStringLiteral("Велмор"), &trayMenu_);
     isXEmbedUsable_ = !statusItem_->isAvailable();
-    hasTray_ = findTray() != Tray::none;
+    hasTray_ = findTray() != TrayKind::none;
     auto* panel = new PanelView(recorder_.get());
     connect(panel, &PanelView::quitRequested, this, &VelmorApp::quitNow);
-    window_ = std::make_unique<UI::PanelWindow>(panel, hasTray_);
-    connect(window_.get(), &UI::PanelWindow::closedWithoutTray, this, &VelmorApp::quitNow);
-    window_->setWindowIcon(UI::symbolIcon(QStringLiteral("waveform.circle"), QColor(0x44, 0x44, 0x44)));
+    window_ = std::make_unique<Tray::PanelWindow>(panel, hasTray_);
+    connect(window_.get(), &Tray::PanelWindow::closedWithoutTray, this, &VelmorApp::quitNow);
+    window_->setWindowIcon(Tray::symbolIcon(QStringLiteral("waveform.circle"), QColor(0x44, 0x44, 0x44)));
     connect(recorder_.get(), &Recorder::objectWillChange, this, &VelmorApp::refreshIcon, Qt::QueuedConnection);
     connect(&trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
@@ -44,11 +44,11 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
     });
     // Such trays tell no icon position, some the point of the click: the panel opens there, else
     // at the pointer.
-    connect(statusItem_.get(), &UI::StatusNotifierItem::activated, this, [this](const QPoint& where) {
+    connect(statusItem_.get(), &Tray::StatusNotifierItem::activated, this, [this](const QPoint& where) {
         lastClick_ = where;
         window_->toggle(iconGeometry());
     });
-    connect(statusItem_.get(), &UI::StatusNotifierItem::menuRequested, this, [this](const QPoint& where) {
+    connect(statusItem_.get(), &Tray::StatusNotifierItem::menuRequested, this, [this](const QPoint& where) {
         if (!where.isNull()) {
             lastClick_ = where;
         }
@@ -57,7 +57,7 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
     connect(&toolTipTurn_, &QTimer::timeout, this, &VelmorApp::refreshToolTip);
     connect(&Dispatch::Clock::current(), &Dispatch::Clock::moved, this, &VelmorApp::refreshToolTip);
     refreshIcon();
-    trayIcon_.setVisible(findTray() == Tray::xembed);
+    trayIcon_.setVisible(findTray() == TrayKind::xembed);
     if (!hasTray_) {
         // No tray on this desktop (stock GNOME): the panel is a small window of its own. At login
         // the tray may only be on its way: then the window waits for it a little.
@@ -74,26 +74,26 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
         }
     }
     // At login the app often starts before the panel with the tray, and a panel can restart.
-    connect(statusItem_.get(), &UI::StatusNotifierItem::availableChanged, this, &VelmorApp::followTray);
+    connect(statusItem_.get(), &Tray::StatusNotifierItem::availableChanged, this, &VelmorApp::followTray);
     connect(&trayWatch_, &QTimer::timeout, this, &VelmorApp::followTray);
     trayWatch_.start(2000);
 }
 
-VelmorApp::Tray VelmorApp::findTray() const {
+VelmorApp::TrayKind VelmorApp::findTray() const {
     // Where a desktop offers both kinds, one icon: the kind that can be recoloured.
     if (statusItem_->isAvailable()) {
-        return Tray::statusNotifier;
+        return TrayKind::statusNotifier;
     }
-    return isXEmbedUsable_ && QSystemTrayIcon::isSystemTrayAvailable() ? Tray::xembed : Tray::none;
+    return isXEmbedUsable_ && QSystemTrayIcon::isSystemTrayAvailable() ? TrayKind::xembed : TrayKind::none;
 }
 
 void VelmorApp::followTray() {
-    const Tray tray = findTray();
-    trayIcon_.setVisible(tray == Tray::xembed);
-    if ((tray != Tray::none) == hasTray_) {
+    const TrayKind tray = findTray();
+    trayIcon_.setVisible(tray == TrayKind::xembed);
+    if ((tray != TrayKind::none) == hasTray_) {
         return;
     }
-    hasTray_ = tray != Tray::none;
+    hasTray_ = tray != TrayKind::none;
     window_->setHasTray(hasTray_);
     if (!hasTray_) {
         window_->showAnchored({});
@@ -133,7 +133,7 @@ void VelmorApp::refreshIcon() {
         shownSymbol_ = symbolName();
         const QString themeName = recorder_->isRecording() ? QStringLiteral(VELMOR_APP_ID "-recording-symbolic")
                                                            : QStringLiteral(VELMOR_APP_ID "-idle-symbolic");
-        const QIcon icon = UI::trayIcon(shownSymbol_, themeName);
+        const QIcon icon = Tray::trayIcon(shownSymbol_, themeName);
         trayIcon_.setIcon(icon);
         statusItem_->setIcon(themeName, icon);
     }

@@ -13,10 +13,10 @@
 
 class PanelView;
 class Recorder;
-namespace UI {
+namespace Tray {
 class PanelWindow;
 class StatusNotifierItem;
-} // namespace UI
+} // namespace Tray
 
 class VelmorApp : public QObject {
     Q_OBJECT
@@ -28,7 +28,7 @@ public:
     ~VelmorApp() override;
 
     Recorder& recorder() const { return *recorder_; }
-    UI::PanelWindow& panelWindow() const { return *window_; }
+    Tray::PanelWindow& panelWindow() const { return *window_; }
     QSystemTrayIcon& trayIcon() { return trayIcon_; }
     bool hasTray() const { return hasTray_; }
     // The symbol the tray shows now.
@@ -47,8 +47,8 @@ public slots:
     void refreshIcon();
 
 private:
-    enum class Tray { none, xembed, statusNotifier };
-    Tray findTray() const;
+    enum class TrayKind { none, xembed, statusNotifier };
+    TrayKind findTray() const;
     void buildTrayMenu();
     void followTray();
     void sendSaved();
@@ -61,7 +61,7 @@ private:
     bool hasTray_ = false;
     Preferences::Settings settings_;
     QSystemTrayIcon trayIcon_;
-    std::unique_ptr<UI::StatusNotifierItem> statusItem_;
+    std::unique_ptr<Tray::StatusNotifierItem> statusItem_;
     bool isXEmbedUsable_ = false;
     QTimer trayWatch_;
     QTimer trayGrace_;
@@ -74,5 +74,5 @@ private:
     QMenu trayMenu_;
     QAction* sendSavedAction_ = nullptr;
     QAction* cancelSendAction_ = nullptr;
-    std::unique_ptr<UI::PanelWindow> window_;
+    std::unique_ptr<Tray::PanelWindow> window_;
 };

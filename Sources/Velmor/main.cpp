@@ -14,7 +14,7 @@ int main(int argc, char* argv[]) {
     // Living in the tray, closing the panel must not end the process.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    UI::SingleInstance instance;
+    Instance::SingleInstance instance;
     // An instance killed a moment ago holds the lock until the system has ended it: when none
     // answers, the lock is tried once more.
     if (!instance.claim() && (instance.askRunningInstanceToShow() || !instance.claim())) {
@@ -23,6 +23,6 @@ int main(int argc, char* argv[]) {
     VelmorApp app(nullptr, QApplication::arguments().contains(Preferences::Autostart::argument())
                                ? VelmorApp::Start::withSession
                                : VelmorApp::Start::byUser);
-    QObject::connect(&instance, &UI::SingleInstance::showRequested, &app, &VelmorApp::showPanel);
+    QObject::connect(&instance, &Instance::SingleInstance::showRequested, &app, &VelmorApp::showPanel);
     return application.exec();
 }

@@ -8,11 +8,11 @@
 
 class QWindow;
 
-namespace UI {
+namespace Tray {
 
 // Before `window` is shown: anchors it to the screen corner nearest `near` (top right when
 // `near` is empty), above normal windows, taking the keyboard when clicked. False when this
 // build, the session or the compositor cannot: the window then shows as a normal one.
 bool anchorToCorner(QWindow* window, const QRect& near);
 
-} // namespace UI
+} // namespace Tray

@@ -7,7 +7,7 @@
 #include <QRect>
 #include <QWidget>
 
-namespace UI {
+namespace Tray {
 
 class PanelWindow : public QWidget {
     Q_OBJECT
@@ -38,4 +38,4 @@ private:
     bool isPinned_ = false;
 };
 
-} // namespace UI
+} // namespace Tray

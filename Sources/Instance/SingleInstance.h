@@ -8,7 +8,7 @@
 #include <QLocalServer>
 #include <QObject>
 
-namespace UI {
+namespace Instance {
 
 class SingleInstance : public QObject {
     Q_OBJECT
@@ -41,4 +41,4 @@ private:
     QLocalServer server_;
 };
 
-} // namespace UI
+} // namespace Instance

@@ -11,7 +11,7 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
-namespace UI {
+namespace Tray {
 
 namespace {
 
@@ -141,4 +141,4 @@ void PanelWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
-} // namespace UI
+} // namespace Tray

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace UI {
+namespace Instance {
 
 namespace {
 
@@ -130,4 +130,4 @@ bool SingleInstance::askRunningInstanceToShow() {
     return false;
 }
 
-} // namespace UI
+} // namespace Instance

@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
-namespace UI::sni {
+namespace Tray::sni {
 
 struct IconPixmap {
     int width = 0;
@@ -65,11 +65,11 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, MenuEvent& event)
 // Registers every type above with the D-Bus type system; idempotent.
 void registerTypes();
 
-} // namespace UI::sni
+} // namespace Tray::sni
 
-Q_DECLARE_METATYPE(UI::sni::IconPixmap)
-Q_DECLARE_METATYPE(UI::sni::ToolTip)
-Q_DECLARE_METATYPE(UI::sni::MenuLayout)
-Q_DECLARE_METATYPE(UI::sni::MenuItem)
-Q_DECLARE_METATYPE(UI::sni::MenuItemKeys)
-Q_DECLARE_METATYPE(UI::sni::MenuEvent)
+Q_DECLARE_METATYPE(Tray::sni::IconPixmap)
+Q_DECLARE_METATYPE(Tray::sni::ToolTip)
+Q_DECLARE_METATYPE(Tray::sni::MenuLayout)
+Q_DECLARE_METATYPE(Tray::sni::MenuItem)
+Q_DECLARE_METATYPE(Tray::sni::MenuItemKeys)
+Q_DECLARE_METATYPE(Tray::sni::MenuEvent)

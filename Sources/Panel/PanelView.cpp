@@ -107,7 +107,7 @@ void PanelView::build() {
     auto* name = new QLabel(QStringLiteral("Велмор"));
     name->setFont(headlineFont());
     gearButton_ = new QToolButton;
-    gearButton_->setIcon(UI::symbolIcon(QStringLiteral("gearshape"), secondary));
+    gearButton_->setIcon(Tray::symbolIcon(QStringLiteral("gearshape"), secondary));
     gearButton_->setAutoRaise(true);
     gearButton_->setAccessibleName(QStringLiteral("Настройки"));
     header->addWidget(name);
@@ -147,9 +147,9 @@ void PanelView::build() {
     auto* mainRow = new QHBoxLayout;
     mainRow->setSpacing(10);
     startButton_ =
-        new QPushButton(UI::symbolIcon(QStringLiteral("record.circle"), palette().color(QPalette::ButtonText)),
+        new QPushButton(Tray::symbolIcon(QStringLiteral("record.circle"), palette().color(QPalette::ButtonText)),
                         QStringLiteral("Начать запись"));
-    stopButton_ = new QPushButton(UI::symbolIcon(QStringLiteral("stop.circle.fill"), QColor(Qt::white)),
+    stopButton_ = new QPushButton(Tray::symbolIcon(QStringLiteral("stop.circle.fill"), QColor(Qt::white)),
                                   QStringLiteral("Остановить и отправить"));
     for (QPushButton* button : {startButton_, stopButton_}) {
         button->setMinimumHeight(34);

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <wayland-client.h>
 
-namespace UI {
+namespace Tray {
 
 namespace {
 
@@ -74,4 +74,4 @@ bool anchorToCorner(QWindow* window, const QRect& near) {
     return true;
 }
 
-} // namespace UI
+} // namespace Tray

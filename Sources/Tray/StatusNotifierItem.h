@@ -14,7 +14,7 @@
 
 class QDBusServiceWatcher;
 
-namespace UI {
+namespace Tray {
 
 class StatusNotifierItemAdaptor;
 class DBusMenuAdaptor;
@@ -75,4 +75,4 @@ private:
     bool isAvailable_ = false;
 };
 
-} // namespace UI
+} // namespace Tray

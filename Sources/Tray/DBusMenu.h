@@ -13,7 +13,7 @@
 #include <QMenu>
 #include <QPointer>
 
-namespace UI {
+namespace Tray {
 
 class DBusMenuAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
@@ -35,18 +35,18 @@ public:
 
 public slots:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
-                   UI::sni::MenuLayout& layout);
-    QList<UI::sni::MenuItem> GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames);
+                   Tray::sni::MenuLayout& layout);
+    QList<Tray::sni::MenuItem> GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames);
     QDBusVariant GetProperty(int id, const QString& name);
     void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp);
-    QList<int> EventGroup(const QList<UI::sni::MenuEvent>& events);
+    QList<int> EventGroup(const QList<Tray::sni::MenuEvent>& events);
     bool AboutToShow(int id);
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
 
 signals:
     void LayoutUpdated(uint revision, int parent);
-    void ItemsPropertiesUpdated(const QList<UI::sni::MenuItem>& updatedProps,
-                                const QList<UI::sni::MenuItemKeys>& removedProps);
+    void ItemsPropertiesUpdated(const QList<Tray::sni::MenuItem>& updatedProps,
+                                const QList<Tray::sni::MenuItemKeys>& removedProps);
 
 private:
     // Items are the menu's actions; an action keeps its id for as long as it is in the menu.
@@ -71,4 +71,4 @@ private:
     bool hasChangedSinceLayout_ = false;
 };
 
-} // namespace UI
+} // namespace Tray

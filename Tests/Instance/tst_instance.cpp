@@ -17,10 +17,10 @@ class SingleInstanceTest : public QObject {
 
     // A claims, B cannot and reaches A.
     void checkOneRunsAndTheOtherIsShown() {
-        UI::SingleInstance first(dir());
+        Instance::SingleInstance first(dir());
         QVERIFY(first.claim());
-        QSignalSpy shown(&first, &UI::SingleInstance::showRequested);
-        UI::SingleInstance second(dir());
+        QSignalSpy shown(&first, &Instance::SingleInstance::showRequested);
+        Instance::SingleInstance second(dir());
         QVERIFY(!second.claim());
         QVERIFY(second.askRunningInstanceToShow());
         QTRY_COMPARE(shown.size(), 1);
@@ -37,10 +37,10 @@ private slots:
         qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
         qputenv("XDG_RUNTIME_DIR", home_.path().toUtf8());
         qputenv("TMPDIR", "/var/tmp");
-        const QString withSession = UI::SingleInstance::userDirectory();
+        const QString withSession = Instance::SingleInstance::userDirectory();
         qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", "/tmp");
-        QCOMPARE(UI::SingleInstance::userDirectory(), withSession);
+        QCOMPARE(Instance::SingleInstance::userDirectory(), withSession);
         QVERIFY(withSession.startsWith(home_.path()));
     }
 

@@ -2,7 +2,7 @@
 
 #include <QDBusMetaType>
 
-namespace UI::sni {
+namespace Tray::sni {
 
 QDBusArgument& operator<<(QDBusArgument& argument, const IconPixmap& pixmap) {
     argument.beginStructure();
@@ -115,4 +115,4 @@ void registerTypes() {
     qDBusRegisterMetaType<QList<MenuEvent>>();
 }
 
-} // namespace UI::sni
+} // namespace Tray::sni

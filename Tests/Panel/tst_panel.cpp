@@ -261,8 +261,8 @@ private slots:
     }
 
     void withoutATrayTheWindowIsNeverHidden() {
-        UI::PanelWindow window(new QLabel(QStringLiteral("Велмор")), false);
-        QSignalSpy closed(&window, &UI::PanelWindow::closedWithoutTray);
+        Tray::PanelWindow window(new QLabel(QStringLiteral("Велмор")), false);
+        QSignalSpy closed(&window, &Tray::PanelWindow::closedWithoutTray);
         window.show();
         QTest::keyClick(&window, Qt::Key_Escape);
         QVERIFY(window.isVisible());

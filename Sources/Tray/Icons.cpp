@@ -5,7 +5,7 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
-namespace UI {
+namespace Tray {
 
 namespace {
 
@@ -70,4 +70,4 @@ QIcon trayIcon(const QString& symbol, const QString& themeName) {
     return symbolIcon(symbol, QColor(0x7c, 0x7c, 0x7c));
 }
 
-} // namespace UI
+} // namespace Tray

@@ -2,7 +2,7 @@
 
 #include <QActionEvent>
 
-namespace UI {
+namespace Tray {
 
 DBusMenuAdaptor::DBusMenuAdaptor(QObject* object, QMenu* menu)
     : QDBusAbstractAdaptor(object), menu_(menu), watchedMenu_(menu) {
@@ -213,4 +213,4 @@ QList<int> DBusMenuAdaptor::AboutToShowGroup(const QList<int>& ids, QList<int>& 
     return needUpdate;
 }
 
-} // namespace UI
+} // namespace Tray

@@ -16,7 +16,7 @@
 #include <QMenu>
 #include <QtEndian>
 
-namespace UI {
+namespace Tray {
 
 namespace {
 
@@ -78,9 +78,9 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString Status READ status)
     Q_PROPERTY(int WindowId READ windowId)
     Q_PROPERTY(QString IconName READ iconName)
-    Q_PROPERTY(UI::sni::IconPixmaps IconPixmap READ iconPixmap)
+    Q_PROPERTY(Tray::sni::IconPixmaps IconPixmap READ iconPixmap)
     Q_PROPERTY(QString IconThemePath READ iconThemePath)
-    Q_PROPERTY(UI::sni::ToolTip ToolTip READ toolTip)
+    Q_PROPERTY(Tray::sni::ToolTip ToolTip READ toolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
 
@@ -205,6 +205,6 @@ void StatusNotifierItem::showContextMenu(int x, int y) {
     }
 }
 
-} // namespace UI
+} // namespace Tray
 
 #include "StatusNotifierItem.moc"

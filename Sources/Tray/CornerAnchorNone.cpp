@@ -1,10 +1,10 @@
 // Built without the layer shell's Qt library: windows show where the compositor puts them.
 #include "CornerAnchor.h"
 
-namespace UI {
+namespace Tray {
 
 bool anchorToCorner(QWindow*, const QRect&) {
     return false;
 }
 
-} // namespace UI
+} // namespace Tray

@@ -6,7 +6,7 @@
 #include <QIcon>
 #include <QString>
 
-namespace UI {
+namespace Tray {
 
 // An empty icon for an unknown name. `color` paints the symbol's lines.
 QIcon symbolIcon(const QString& name, const QColor& color);
@@ -14,4 +14,4 @@ QIcon symbolIcon(const QString& name, const QColor& color);
 // else the symbol drawn in a grey that shows on light and dark bars alike.
 QIcon trayIcon(const QString& symbol, const QString& themeName);
 
-} // namespace UI
+} // namespace Tray

@@ -109,7 +109,7 @@ private slots:
                 QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
             get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ToolTip");
             const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::BlockWithGui);
-            UI::sni::ToolTip toolTip;
+            Tray::sni::ToolTip toolTip;
             reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>() >> toolTip;
             return toolTip.title;
         };
