@@ -3,7 +3,7 @@
 // the usage and ends it with 2.
 #pragma once
 
-#include "WorkDirectory.h"
+#include "Recording.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -28,6 +28,9 @@ inline std::shared_ptr<WorkDirectory> workDirectory(const QString& dir) {
         throw std::runtime_error("cannot hold " + dir.toStdString());
     }
     return opened;
+}
+inline std::shared_ptr<Recording> recording(const QString& dir) {
+    return std::make_shared<Recording>(workDirectory(dir));
 }
 
 inline int dispatch(int argc, char* argv[], const std::map<QString, Command>& commands, const char* usage) {

@@ -40,13 +40,13 @@ long rssKb() {
 }
 
 QCoro::Task<int> record(QString dir, int seconds, bool isLive) {
-    const std::shared_ptr<WorkDirectory> work = Bench::workDirectory(dir);
+    const std::shared_ptr<Recording> work = Bench::recording(dir);
     if (isLive) {
         work->followWorkFiles();
     }
     const std::shared_ptr<Media::LiveExport> live = work->liveExport();
     Dispatch::SerialQueue queue(QStringLiteral(VELMOR_APP_ID ".capture"));
-    auto writer = std::make_shared<CaptureWriter>(*work);
+    auto writer = std::make_shared<CaptureWriter>(std::shared_ptr<const WorkDirectory>(work, &work->directory()));
     Capture::PulseStream stream(Capture::StreamConfiguration{48000, 2}, writer);
     stream.addStreamOutput(writer, Capture::OutputType::Audio, queue);
     stream.addStreamOutput(writer, Capture::OutputType::Microphone, queue);

@@ -90,7 +90,7 @@ int mix(const QString& dir, int segments, const QString& coder) {
     timer.start();
     if (segments < 0) {
         // The app's own path, with its defaults.
-        const QString out = QCoro::waitFor(mixToSend(Bench::workDirectory(dir)));
+        const QString out = QCoro::waitFor(mixToSend(Bench::recording(dir)));
         std::printf("%s %.2f s\n", qPrintable(out), double(timer.elapsed()) / 1000);
         return 0;
     }

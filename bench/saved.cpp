@@ -23,13 +23,14 @@ namespace {
 QString makeMix(const QString& root) {
     const QString dir = QDir(root).filePath(QStringLiteral("template"));
     QDir().mkpath(dir);
-    const std::shared_ptr<WorkDirectory> work = Bench::workDirectory(dir);
+    const std::shared_ptr<Recording> work = Bench::recording(dir);
     const Media::PcmFormat format{48000, 2, Media::PcmFormat::SampleType::Float32};
     std::vector<float> samples(2 * 48000);
     for (std::size_t i = 0; i < samples.size(); ++i) {
         samples[i] = float(0.3 * std::sin(2 * M_PI * 440 * double(i / 2) / 48000));
     }
-    Media::AudioFile(work->sourcePath(WorkDirectory::Source::System), format).write(format, samples.data(), 48000);
+    Media::AudioFile(work->directory().borrowedSourcePath(WorkDirectory::Source::System), format)
+        .write(format, samples.data(), 48000);
     QCoro::waitFor(mixToSend(work));
     return QDir(dir).filePath(QStringLiteral("velmor.m4a"));
 }

@@ -36,7 +36,7 @@ int feed(const QString& source, const QString& dir, double speed) {
     for (const QString& name : names) {
         outputs.append(QDir(dir).filePath(name));
     }
-    const std::shared_ptr<WorkDirectory> work = Bench::workDirectory(dir);
+    const std::shared_ptr<Recording> work = Bench::recording(dir);
     work->followWorkFiles();
     const std::shared_ptr<Media::LiveExport> live = work->liveExport();
     std::vector<Source> sources(2);

@@ -73,18 +73,19 @@ QCoro::Task<> Recorder::start() {
 }
 
 void Recorder::interrupt(const QString& description) {
-    const std::shared_ptr<WorkDirectory> dir = capture_.interrupt();
-    if (!dir) {
+    const std::shared_ptr<Recording> recording = capture_.interrupt();
+    if (!recording) {
         return;
     }
     phase = Phase::idle;
     checkSources();
+    const bool isGone = recording->isRemoved();
     status =
-        QStringLiteral("Запись прервана: ") + description + (dir->isRemoved() ? QString() : keptText(dir->path()));
+        QStringLiteral("Запись прервана: ") + description + (isGone ? QString() : keptText(recording->path()));
     notify(QStringLiteral("Запись прервана"), description);
     // Held with what was mixed while it was recorded, for its send.
-    if (!dir->isRemoved() && SavedRecordings::holdsRecording(*dir)) {
-        keepSaved({dir->path(), dir->readInfo().recordedAt, dir});
+    if (!isGone && SavedRecordings::holdsRecording(*recording)) {
+        keepSaved(SavedRecordings::entryOf(recording, true));
     }
 }
 
@@ -136,17 +137,17 @@ QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString
     }
     phase = Phase::stopping;
     status = QStringLiteral("Останавливаем…");
-    QCoro::Task<std::shared_ptr<WorkDirectory>> stopping = capture_.stop();
-    const std::shared_ptr<WorkDirectory> dir = co_await stopping;
+    QCoro::Task<std::shared_ptr<Recording>> stopping = capture_.stop();
+    const std::shared_ptr<Recording> recording = co_await stopping;
     phase = Phase::sending;
     checkSources();
-    if (dir) {
+    if (recording) {
         // The title is read as the upload starts: it can still be typed while the mix is made.
         const std::function<QString()> typedTitle = [this] { return title(); };
-        QCoro::Task<Delivery::Result> delivering = deliver(dir, server, apiKey, typedTitle);
+        QCoro::Task<Delivery::Result> delivering = deliver(recording, server, apiKey, typedTitle);
         const Delivery::Result result = co_await delivering;
         if (result != Delivery::Result::sent && result != Delivery::Result::unsendable) {
-            keepSaved({dir->path(), dir->readInfo().recordedAt, nullptr});
+            keepSaved(SavedRecordings::entryOf(recording, false));
         }
     }
     title = QString();
@@ -170,14 +171,14 @@ QCoro::Task<> Recorder::sendSavedWorkflow(const QString& server, const QString& 
     for (qsizetype index = 0; index < batch.size(); ++index) {
         const SavedRecordings::Entry& entry = batch[index];
         // Gone, or held by another process: not this one's to send now.
-        const std::shared_ptr<WorkDirectory> dir = entry.held ? entry.held : WorkDirectory::open(entry.path);
-        if (!dir) {
+        const std::shared_ptr<Recording> recording = SavedRecordings::take(entry);
+        if (!recording) {
             if (!QFileInfo::exists(entry.path)) {
                 forgetSaved(entry.path);
             }
             continue;
         }
-        QCoro::Task<Delivery::Result> delivering = deliver(dir, server, apiKey, ownTitle);
+        QCoro::Task<Delivery::Result> delivering = deliver(recording, server, apiKey, ownTitle);
         const Delivery::Result result = co_await delivering;
         if (result == Delivery::Result::sent || result == Delivery::Result::unsendable) {
             forgetSaved(entry.path);
@@ -206,11 +207,11 @@ void Recorder::showProgress(qint64 done, qint64 total, bool isMixing) {
     }
 }
 
-QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
+QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<Recording>& recording, const QString& server,
                                                 const QString& apiKey,
                                                 const std::function<QString()>& typedTitle) {
     progressMeter_.restart();
-    QCoro::Task<Delivery::Outcome> sending = delivery_.send(dir, server, apiKey, typedTitle);
+    QCoro::Task<Delivery::Outcome> sending = delivery_.send(recording, server, apiKey, typedTitle);
     const Delivery::Outcome outcome = co_await sending;
     if (progress()) {
         progress = std::nullopt;
@@ -220,7 +221,7 @@ QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<WorkDirect
         status = QStringLiteral("Отправлено. Протокол будет через несколько минут.");
         notify(QStringLiteral("Запись отправлена"), QStringLiteral("Велмор распознаёт речь и собирает протокол."));
     } else {
-        status = QStringLiteral("Ошибка: ") + outcome.failure + keptText(dir->path());
+        status = QStringLiteral("Ошибка: ") + outcome.failure + keptText(recording->path());
         notify(QStringLiteral("Не удалось отправить"), outcome.failure);
     }
     co_return outcome.result;

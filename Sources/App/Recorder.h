@@ -100,7 +100,7 @@ private:
     QCoro::Task<> stopAndSendWorkflow(const QString& server, const QString& apiKey);
     QCoro::Task<> sendSavedWorkflow(const QString& server, const QString& apiKey);
     // Sends one recording and reports the outcome; true unless every following send would fail.
-    QCoro::Task<Delivery::Result> deliver(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
+    QCoro::Task<Delivery::Result> deliver(const std::shared_ptr<Recording>& recording, const QString& server,
                                           const QString& apiKey, const std::function<QString()>& typedTitle);
     void tick();
     void checkSources();

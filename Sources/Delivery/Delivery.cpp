@@ -73,7 +73,7 @@ UploadLabels Delivery::labelsOf(const WorkDirectory& dir, const std::function<QS
     return labels;
 }
 
-QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
+QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<Recording>& recording, const QString& server,
                                               const QString& apiKey, const std::function<QString()>& typedTitle) {
     isSending_ = true;
     isCancelled_ = std::make_shared<std::atomic<bool>>(false);
@@ -83,15 +83,15 @@ QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<WorkDirector
     try {
         // At once, also while the files are first read to see what is usable.
         step(QStringLiteral("Сводим запись…"));
-        QCoro::Task<QString> mixing = mixToSend(dir, isCancelled, onMixProgress);
+        QCoro::Task<QString> mixing = mixToSend(recording, isCancelled, onMixProgress);
         const QString mixed = co_await mixing;
         step(QStringLiteral("Отправляем в Велмор…"));
-        const UploadLabels labels = labelsOf(*dir, typedTitle);
+        const UploadLabels labels = labelsOf(recording->directory(), typedTitle);
         QCoro::Task<QUrl> uploading =
             sendRecording(mixed, server, apiKey, labels, uploadIdleTimeoutSeconds, isCancelled, onUploadProgress);
         outcome.link = co_await uploading;
         outcome.result = Result::sent;
-        dir->remove();
+        recording->directory().remove();
     } catch (...) {
         const bool isCancelledNow = isCancelled->load();
         outcome.failure = isCancelledNow ? QStringLiteral("Отправка отменена") : currentErrorDescription();

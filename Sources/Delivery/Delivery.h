@@ -3,8 +3,8 @@
 // recording's name, date and title are fixed by its first send and kept for every later one.
 #pragma once
 
+#include "Recording.h"
 #include "UploadRequest.h"
-#include "WorkDirectory.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -40,7 +40,7 @@ public:
 
     // `typedTitle` reads the title being typed, for the recording just stopped, when its upload
     // starts; null for a saved recording, which carries its own. Never throws.
-    QCoro::Task<Outcome> send(const std::shared_ptr<WorkDirectory>& dir, const QString& server,
+    QCoro::Task<Outcome> send(const std::shared_ptr<Recording>& recording, const QString& server,
                               const QString& apiKey, const std::function<QString()>& typedTitle);
 
     bool isSending() const { return isSending_; }

@@ -6,8 +6,8 @@
 #include "ExportSession.h"
 #include "LiveExport.h"
 #include "MediaError.h"
+#include "Recording.h"
 #include "VelmorError.h"
-#include "WorkDirectory.h"
 
 #include <QTimer>
 
@@ -34,7 +34,7 @@ Sources compose(const WorkDirectory& dir) {
         QList<Media::AssetTrack> tracks;
         Media::MediaTime duration;
         try {
-            const Media::Asset asset(dir.sourcePath(source));
+            const Media::Asset asset(dir.borrowedSourcePath(source));
             tracks = asset.audioTracks();
             duration = asset.duration();
         } catch (const Media::MediaError&) {
@@ -62,24 +62,24 @@ bool isWholeMix(const WorkDirectory& dir, const Sources& sources) {
     if (!dir.hasMix()) {
         return false;
     }
-    const std::optional<Media::MediaTime> length = Media::Asset(dir.mixPath()).wholeAacLength(1.0);
+    const std::optional<Media::MediaTime> length = Media::Asset(dir.borrowedMixPath()).wholeAacLength(1.0);
     return length && (sources.accepted == 0 || std::abs(length->seconds() - sources.seconds) <= 1.0);
 }
 
 // By reference (GCC 12, see Background.h): the callers own the arguments until the task ends.
-QCoro::Task<QString> exportMix(const std::shared_ptr<WorkDirectory>& dir, const Media::Composition& composition,
+QCoro::Task<QString> exportMix(const std::shared_ptr<Recording>& recording, const Media::Composition& composition,
                                const std::shared_ptr<std::atomic<bool>>& isCancelled,
                                const std::function<void(double)>& onProgress) {
-    const std::shared_ptr<Media::LiveExport> live = dir->liveExport();
+    const WorkDirectory& dir = recording->directory();
+    const std::shared_ptr<Media::LiveExport> live = recording->liveExport();
     if (live) {
         QCoro::Task<bool> finishing = Dispatch::runInBackground(
             [live, composition, isCancelled] { return live->finish(composition, isCancelled); });
         const bool isFinished = co_await finishing;
-        // Finished or given up: of no further use to this recording.
-        dir->dropLiveExport();
+        recording->dropLiveExport();
         if (isFinished) {
-            dir->publishMix();
-            co_return dir->mixPath();
+            dir.publishMix();
+            co_return dir.borrowedMixPath();
         }
     }
     std::unique_ptr<Media::ExportSession> exporter =
@@ -97,34 +97,36 @@ QCoro::Task<QString> exportMix(const std::shared_ptr<WorkDirectory>& dir, const 
         QObject::connect(&poll, &QTimer::timeout, [watched, onProgress] { onProgress(watched->progress()); });
         poll.start(200);
     }
-    QCoro::Task<> exporting = exporter->exportTo(dir->partialMixPath(), Media::ExportSession::FileType::AppleM4A);
+    QCoro::Task<> exporting =
+        exporter->exportTo(dir.borrowedPartialMixPath(), Media::ExportSession::FileType::AppleM4A);
     co_await exporting;
     poll.stop();
-    dir->publishMix();
-    co_return dir->mixPath();
+    dir.publishMix();
+    co_return dir.borrowedMixPath();
 }
 
 } // namespace
 
-QCoro::Task<QString> mixToSend(const std::shared_ptr<WorkDirectory>& dir,
+QCoro::Task<QString> mixToSend(const std::shared_ptr<Recording>& recording,
                                const std::shared_ptr<std::atomic<bool>>& isCancelled,
                                const std::function<void(double)>& onProgress) {
-    QCoro::Task<std::pair<Sources, bool>> looking = Dispatch::runInBackground([dir] {
-        Sources sources = compose(*dir);
-        const bool isWhole = isWholeMix(*dir, sources);
+    const WorkDirectory& dir = recording->directory();
+    QCoro::Task<std::pair<Sources, bool>> looking = Dispatch::runInBackground([recording] {
+        Sources sources = compose(recording->directory());
+        const bool isWhole = isWholeMix(recording->directory(), sources);
         return std::pair<Sources, bool>{std::move(sources), isWhole};
     });
     const std::pair<Sources, bool> found = co_await looking;
     if (found.second) {
-        dir->dropLiveExport();
-        co_return dir->mixPath();
+        recording->dropLiveExport();
+        co_return dir.borrowedMixPath();
     }
     if (found.first.accepted < 1) {
         // A mix that is not whole, or a work file that cannot be read, with nothing to make anew.
-        throw VelmorError(dir->hasMix() || found.first.isAnyUnreadable ? kBrokenText : kEmptyText,
+        throw VelmorError(dir.hasMix() || found.first.isAnyUnreadable ? kBrokenText : kEmptyText,
                           VelmorError::Scope::thisRecording);
     }
-    QCoro::Task<QString> exporting = exportMix(dir, found.first.composition, isCancelled, onProgress);
+    QCoro::Task<QString> exporting = exportMix(recording, found.first.composition, isCancelled, onProgress);
     const QString mixed = co_await exporting;
     co_return mixed;
 }

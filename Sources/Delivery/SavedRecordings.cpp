@@ -12,7 +12,7 @@ bool isLongerThanAFifthOfASecond(const WorkDirectory& dir, WorkDirectory::Source
         return false;
     }
     try {
-        return Media::Asset(dir.sourcePath(source)).duration().seconds() > 0.2;
+        return Media::Asset(dir.borrowedSourcePath(source)).duration().seconds() > 0.2;
     } catch (const std::exception&) {
         return false;
     }
@@ -41,6 +41,18 @@ QList<SavedRecordings::Entry> SavedRecordings::scan() {
         }
     }
     return found.entries();
+}
+
+SavedRecordings::Entry SavedRecordings::entryOf(const std::shared_ptr<Recording>& recording, bool staysHeld) {
+    return {recording->path(), recording->directory().readInfo().recordedAt, staysHeld ? recording : nullptr};
+}
+
+std::shared_ptr<Recording> SavedRecordings::take(const Entry& entry) {
+    if (entry.held) {
+        return entry.held;
+    }
+    std::shared_ptr<WorkDirectory> dir = WorkDirectory::open(entry.path);
+    return dir ? std::make_shared<Recording>(std::move(dir)) : nullptr;
 }
 
 void SavedRecordings::add(Entry entry) {

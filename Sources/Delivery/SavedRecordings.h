@@ -3,7 +3,7 @@
 // event instead of looking again.
 #pragma once
 
-#include "WorkDirectory.h"
+#include "Recording.h"
 
 #include <QDateTime>
 #include <QList>
@@ -16,7 +16,7 @@ public:
         QString path;
         QDateTime recordedAt;
         // A recording interrupted in this run stays held, with what its live export made.
-        std::shared_ptr<WorkDirectory> held;
+        std::shared_ptr<Recording> held;
     };
 
     // Blocking: this user's recordings in the work roots that nothing holds (none being made or
@@ -24,6 +24,13 @@ public:
     static QList<Entry> scan();
     // A finished mix, or a work file of more than 0.2 s.
     static bool holdsRecording(const WorkDirectory& dir);
+    static bool holdsRecording(const Recording& recording) { return holdsRecording(recording.directory()); }
+    // The entry of a recording this run made: held on with what its live export made (one
+    // interrupted), or released for any later send to take.
+    static Entry entryOf(const std::shared_ptr<Recording>& recording, bool staysHeld);
+    // The recording of an entry, ready to send alone: null when it is gone or another object or
+    // process holds it.
+    static std::shared_ptr<Recording> take(const Entry& entry);
 
     int count() const { return int(entries_.size()); }
     const QList<Entry>& entries() const { return entries_; }

@@ -41,7 +41,7 @@ QCoro::Task<> CaptureSession::start() {
     co_await checking;
     const std::shared_ptr<WorkDirectory> dir = WorkDirectory::create();
     lastPath_ = dir->path();
-    auto writer = std::make_shared<CaptureWriter>(*dir);
+    auto writer = std::make_shared<CaptureWriter>(dir);
     writer->onStop = interruptionHandler();
     std::unique_ptr<Capture::Stream> stream = service_->makeStream(Capture::StreamConfiguration{48000, 2}, writer);
     std::exception_ptr failure;
@@ -60,11 +60,11 @@ QCoro::Task<> CaptureSession::start() {
     }
     stream_ = std::move(stream);
     writer_ = std::move(writer);
-    dir_ = dir;
+    recording_ = std::make_shared<Recording>(dir);
     isStopping_ = false;
-    dir_->followWorkFiles();
+    recording_->followWorkFiles();
     startedAt_ = Dispatch::Clock::current().now();
-    dir_->writeInfo({startedAt_->toLocalTime(), {}, {}, {}, {}, {}});
+    dir->writeInfo({startedAt_->toLocalTime(), {}, {}, {}, {}, {}});
     timer_.start();
 }
 
@@ -97,9 +97,9 @@ std::function<void(std::exception_ptr)> CaptureSession::interruptionHandler() {
     };
 }
 
-QCoro::Task<std::shared_ptr<WorkDirectory>> CaptureSession::stop() {
+QCoro::Task<std::shared_ptr<Recording>> CaptureSession::stop() {
     if (!isRunning() || isStopping_) {
-        co_return std::shared_ptr<WorkDirectory>();
+        co_return std::shared_ptr<Recording>();
     }
     isStopping_ = true;
     timer_.stop();
@@ -112,30 +112,31 @@ QCoro::Task<std::shared_ptr<WorkDirectory>> CaptureSession::stop() {
     co_return finish();
 }
 
-std::shared_ptr<WorkDirectory> CaptureSession::interrupt() {
+std::shared_ptr<Recording> CaptureSession::interrupt() {
     // A stop under way finishes the recording itself.
     if (!isRunning() || isStopping_) {
         return nullptr;
     }
-    const std::shared_ptr<WorkDirectory> dir = finish();
-    if (dir->liveExport()) {
-        dir->liveExport()->sourcesComplete();
+    const std::shared_ptr<Recording> recording = finish();
+    if (recording->liveExport()) {
+        recording->liveExport()->sourcesComplete();
     }
-    return dir;
+    return recording;
 }
 
-std::shared_ptr<WorkDirectory> CaptureSession::finish() {
+std::shared_ptr<Recording> CaptureSession::finish() {
     timer_.stop();
     // Whatever the stream still delivers finds the files closed.
     stream_.reset();
     closeWorkFiles();
     const std::shared_ptr<const CaptureLevels> levels = writer_->levels;
     writer_.reset();
-    std::shared_ptr<WorkDirectory> dir = std::move(dir_);
-    WorkDirectory::Info info = dir->readInfo();
+    std::shared_ptr<Recording> recording = std::move(recording_);
+    const WorkDirectory& dir = recording->directory();
+    WorkDirectory::Info info = dir.readInfo();
     info.endedAt = QDateTime::currentDateTime();
     info.sources = summary(*levels);
-    dir->writeInfo(info);
+    dir.writeInfo(info);
     isStopping_ = false;
-    return dir;
+    return recording;
 }

@@ -1,12 +1,12 @@
 // One recording being made: the stream from the audio server, the writer of its work files on the
-// capture queue, the clock, and the directory it is held in (with its live export). Bound to the
-// main thread. Stopping or an interruption hands the directory on, its files complete.
+// capture queue, the clock, and the recording itself (its held directory and live export). Bound
+// to the main thread. Stopping or an interruption hands the recording on, its files complete.
 #pragma once
 
 #include "CaptureService.h"
 #include "CaptureWriter.h"
+#include "Recording.h"
 #include "SerialQueue.h"
-#include "WorkDirectory.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -22,23 +22,23 @@ public:
     explicit CaptureSession(std::shared_ptr<Capture::CaptureService> service);
     ~CaptureSession() override;
 
-    bool isRunning() const { return dir_ != nullptr; }
+    bool isRunning() const { return recording_ != nullptr; }
     const std::optional<QDateTime>& startedAt() const { return startedAt_; }
     // The directory of the recording being made or, after a failed start, of the one tried last.
     const QString& lastPath() const { return lastPath_; }
-    // The recording being made, held; null when none is.
-    const std::shared_ptr<WorkDirectory>& directory() const { return dir_; }
+    // The recording being made; null when none is.
+    const std::shared_ptr<Recording>& recording() const { return recording_; }
     // How the sources of the recording being made sound; null when none is.
     std::shared_ptr<CaptureLevels> levels() const { return writer_ ? writer_->levels : nullptr; }
 
     // Throws whatever stopped the start; a directory made for it is left empty.
     QCoro::Task<> start();
     // Stops the stream (a failed stop changes nothing: the files hold what was captured), completes
-    // the files and hands over the directory.
-    QCoro::Task<std::shared_ptr<WorkDirectory>> stop();
-    // After the capture ended by itself: completes the files and hands over the directory with
-    // what its live export made; null when nothing is running or a stop is under way.
-    std::shared_ptr<WorkDirectory> interrupt();
+    // the files and hands over the recording.
+    QCoro::Task<std::shared_ptr<Recording>> stop();
+    // After the capture ended by itself: completes the files and hands over the recording; null
+    // when nothing is running or a stop is under way.
+    std::shared_ptr<Recording> interrupt();
     // Completes the work files of a running capture on the capture queue, so that a process that
     // ends now leaves them whole.
     void closeWorkFiles();
@@ -52,12 +52,12 @@ signals:
 private:
     std::function<void(std::exception_ptr)> interruptionHandler();
     void discardWorkFiles(const std::shared_ptr<CaptureWriter>& failed, const WorkDirectory& dir);
-    std::shared_ptr<WorkDirectory> finish();
+    std::shared_ptr<Recording> finish();
 
     std::shared_ptr<Capture::CaptureService> service_;
     // Declared before the stream and the writer: a stream's last deliveries drain through it.
     Dispatch::SerialQueue queue_{QStringLiteral(VELMOR_APP_ID ".capture")};
-    std::shared_ptr<WorkDirectory> dir_;
+    std::shared_ptr<Recording> recording_;
     std::unique_ptr<Capture::Stream> stream_;
     std::shared_ptr<CaptureWriter> writer_;
     std::optional<QDateTime> startedAt_;

@@ -2,9 +2,7 @@
 
 #include "MediaError.h"
 
-CaptureWriter::CaptureWriter(const WorkDirectory& dir)
-    : systemPath_(dir.sourcePath(WorkDirectory::Source::System)),
-      micPath_(dir.sourcePath(WorkDirectory::Source::Microphone)) {}
+CaptureWriter::CaptureWriter(const std::shared_ptr<const WorkDirectory>& dir) : dir_(dir) {}
 
 void CaptureWriter::closeFiles() {
     systemFile.reset();
@@ -19,10 +17,10 @@ void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer
     try {
         switch (type) {
         case Capture::OutputType::Audio:
-            write(buffer, systemFile, systemPath_, levels->system);
+            write(buffer, systemFile, WorkDirectory::Source::System, levels->system);
             break;
         case Capture::OutputType::Microphone:
-            write(buffer, micFile, micPath_, levels->microphone);
+            write(buffer, micFile, WorkDirectory::Source::Microphone, levels->microphone);
             break;
         }
     } catch (const Media::MediaError& error) {
@@ -39,13 +37,17 @@ void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer
 }
 
 void CaptureWriter::write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file,
-                          const QString& path, SourceLevel& level) {
+                          WorkDirectory::Source source, SourceLevel& level) {
     if (!buffer.isValid() || !buffer.formatDescription()) {
         return;
     }
     const Media::PcmFormat& format = *buffer.formatDescription();
     if (!file) {
-        file = std::make_unique<Media::AudioFile>(path, format);
+        const std::shared_ptr<const WorkDirectory> dir = dir_.lock();
+        if (!dir) {
+            throw Media::MediaError(Media::MediaError::Kind::CannotWrite);
+        }
+        file = std::make_unique<Media::AudioFile>(dir->borrowedSourcePath(source), format);
     }
     buffer.withSamples([&](const void* interleaved) {
         file->write(format, interleaved, buffer.frameCount());

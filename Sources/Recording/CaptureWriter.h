@@ -21,8 +21,8 @@ struct CaptureLevels {
 
 class CaptureWriter : public Capture::StreamOutput, public Capture::StreamDelegate {
 public:
-    // The directory outlives the writer.
-    explicit CaptureWriter(const WorkDirectory& dir);
+    // Holds no lock of the directory: a writer that a stream still keeps lets the recording go.
+    explicit CaptureWriter(const std::shared_ptr<const WorkDirectory>& dir);
 
     // Set once by the start workflow before the stream exists. Called, on the capture queue or a
     // thread of the service, when the capture ends by itself: the service stopped the stream, or
@@ -44,10 +44,9 @@ public:
 private:
     // A buffer the file cannot take (another format, unreachable data) is dropped; one that the
     // disk refuses closes both files and ends the recording, so that no later loss goes unseen.
-    void write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file, const QString& path,
-               SourceLevel& level);
+    void write(const Capture::SampleBuffer& buffer, std::unique_ptr<Media::AudioFile>& file,
+               WorkDirectory::Source source, SourceLevel& level);
 
-    const QString systemPath_;
-    const QString micPath_;
+    const std::weak_ptr<const WorkDirectory> dir_;
     bool isClosed_ = false;
 };

@@ -1,6 +1,5 @@
 #include "WorkDirectory.h"
 
-#include "LiveExport.h"
 #include "MediaError.h"
 #include "VelmorError.h"
 
@@ -86,8 +85,6 @@ bool WorkDirectory::isWorkDirectoryName(const QString& name) {
 WorkDirectory::WorkDirectory(int fd, QString path) : fd_(fd), path_(std::move(path)) {}
 
 WorkDirectory::~WorkDirectory() {
-    // The live export reads and writes through the descriptor: it ends before the descriptor does.
-    live_.reset();
     ::close(fd_);
 }
 
@@ -146,15 +143,15 @@ QString WorkDirectory::throughFd(const char* name) const {
     return QStringLiteral("/proc/self/fd/%1/%2").arg(fd_).arg(QString::fromLatin1(name));
 }
 
-QString WorkDirectory::sourcePath(Source source) const {
+QString WorkDirectory::borrowedSourcePath(Source source) const {
     return throughFd(fileOf(source));
 }
 
-QString WorkDirectory::mixPath() const {
+QString WorkDirectory::borrowedMixPath() const {
     return throughFd(kMixFile);
 }
 
-QString WorkDirectory::partialMixPath() const {
+QString WorkDirectory::borrowedPartialMixPath() const {
     return throughFd(kPartialMixFile);
 }
 
@@ -325,9 +322,4 @@ void WorkDirectory::remove() const {
         ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
     }
     ::close(parent);
-}
-
-void WorkDirectory::followWorkFiles(Media::ExportSession::Options options) {
-    live_ = std::make_shared<Media::LiveExport>(
-        QStringList{sourcePath(Source::System), sourcePath(Source::Microphone)}, partialMixPath(), options);
 }

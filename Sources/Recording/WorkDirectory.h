@@ -10,18 +10,12 @@
 // was opened leads nowhere else; links and other non-regular files inside it are never followed.
 #pragma once
 
-#include "ExportSession.h"
-
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <optional>
-
-namespace Media {
-class LiveExport;
-}
 
 class WorkDirectory {
 public:
@@ -65,10 +59,11 @@ public:
 
     // Where it is, for the user to find.
     const QString& path() const { return path_; }
-    // Paths that reach the files through the opened directory, for libraries that open by path.
-    QString sourcePath(Source source) const;
-    QString mixPath() const;
-    QString partialMixPath() const;
+    // Paths that reach the files through the opened directory, for libraries that open by path:
+    // they borrow its descriptor, so they are used at once and never kept past its life.
+    QString borrowedSourcePath(Source source) const;
+    QString borrowedMixPath() const;
+    QString borrowedPartialMixPath() const;
 
     // The source's work file is there, a regular file with something in it.
     bool hasSource(Source source) const;
@@ -94,12 +89,6 @@ public:
     // opened. Nothing outside it is touched.
     void remove() const;
 
-    // Encodes the work files while they are written (Media::LiveExport), for the mixdown to finish.
-    void followWorkFiles(Media::ExportSession::Options options = {});
-    void adoptLiveExport(std::shared_ptr<Media::LiveExport> live) { live_ = std::move(live); }
-    const std::shared_ptr<Media::LiveExport>& liveExport() const { return live_; }
-    void dropLiveExport() { live_.reset(); }
-
 private:
     WorkDirectory(int fd, QString path);
     QString throughFd(const char* name) const;
@@ -107,5 +96,4 @@ private:
 
     int fd_ = -1;
     QString path_;
-    std::shared_ptr<Media::LiveExport> live_;
 };

@@ -60,7 +60,7 @@ bool played(const QString& sink, const QString& sound) {
 }
 
 // Stops the capture and closes both work files, as stop-and-send does; returns the work directory.
-std::shared_ptr<WorkDirectory> finishRecording(Recorder& recorder) {
+std::shared_ptr<Recording> finishRecording(Recorder& recorder) {
     return QCoro::waitFor(recorder.capture().stop());
 }
 
@@ -98,7 +98,7 @@ private slots:
         const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
         QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 2 * kRate, 30000);
 
-        const std::shared_ptr<WorkDirectory> held = finishRecording(recorder);
+        const std::shared_ptr<Recording> held = finishRecording(recorder);
         const QString dir = held->path();
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
@@ -113,7 +113,7 @@ private slots:
 
         // Stop only finishes it: the same file as a mixdown of the finished files from scratch.
         const QString copy = tmp_.filePath(QStringLiteral("copy"));
-        const auto copyDir = TestSupport::workDirectory(copy);
+        const auto copyDir = TestSupport::recording(copy);
         for (const QString name : {"system.caf", "mic.caf"}) {
             QVERIFY(QFile::copy(QDir(dir).filePath(name), QDir(copy).filePath(name)));
         }

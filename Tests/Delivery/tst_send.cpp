@@ -33,7 +33,7 @@ QString savedDir(const QString& root, const QDateTime& recordedAt, const QString
 // A finished mix of a tone, as a send that got as far as the upload leaves it.
 void writeMix(const QString& dir, double seconds) {
     const QString work = QDir(dir).filePath(QStringLiteral("mix-source"));
-    const auto source = TestSupport::workDirectory(work);
+    const auto source = TestSupport::recording(work);
     TestSupport::writeCaf(QDir(work).filePath("system.caf"), seconds, TestSupport::tone(440, 0.3));
     QVERIFY(TestSupport::settle(mixToSend(source)).value);
     QVERIFY(QFile::rename(QDir(work).filePath("velmor.m4a"), QDir(dir).filePath("velmor.m4a")));

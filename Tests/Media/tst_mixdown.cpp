@@ -27,7 +27,7 @@ class MixdownTest : public QObject {
 
     std::unique_ptr<QTemporaryDir> dir_;
     QString path(const char* name) const { return QDir(dir_->path()).filePath(QString::fromUtf8(name)); }
-    std::shared_ptr<WorkDirectory> work_;
+    std::shared_ptr<Recording> work_;
     TestSupport::Settled<QString> mix() { return TestSupport::settle(mixToSend(work_)); }
     Media::Composition systemFrom0(qint64 frames) const {
         Media::Composition composition;
@@ -41,7 +41,7 @@ private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         dir_->setAutoRemove(qEnvironmentVariableIsEmpty("VELMOR_KEEP_TEST_FILES"));
-        work_ = WorkDirectory::open(dir_->path());
+        work_ = std::make_shared<Recording>(WorkDirectory::open(dir_->path()));
     }
 
     void bothSourcesPlayFromZeroAtTheirOwnLevels() {
@@ -252,7 +252,7 @@ private slots:
         QCOMPARE(live->position() == qint64(12.4 * kRate), isFinishedLive);
         QVERIFY(!work_->liveExport()); // its work is done
         const TestSupport::Pcm out = decode(*result.value);
-        const auto referenceDir = WorkDirectory::open(reference.path());
+        const auto referenceDir = std::make_shared<Recording>(WorkDirectory::open(reference.path()));
         const TestSupport::Pcm expected = decode(*TestSupport::settle(mixToSend(referenceDir)).value);
         QVERIFY(out.left == expected.left && out.right == expected.right);
         QVERIFY(std::abs(out.frames() - qint64(12.4 * kRate)) <= 1024);
@@ -270,9 +270,10 @@ private slots:
         // Started only now, as after a suspend: all of it left, and two cores would be quicker.
         Media::ExportSession::Options twoCores;
         twoCores.segments = 2;
-        const QStringList sources{work_->sourcePath(WorkDirectory::Source::System),
-                                  work_->sourcePath(WorkDirectory::Source::Microphone)};
-        auto behind = std::make_shared<Media::LiveExport>(sources, work_->partialMixPath(), twoCores);
+        const WorkDirectory& dir = work_->directory();
+        const QStringList sources{dir.borrowedSourcePath(WorkDirectory::Source::System),
+                                  dir.borrowedSourcePath(WorkDirectory::Source::Microphone)};
+        auto behind = std::make_shared<Media::LiveExport>(sources, dir.borrowedPartialMixPath(), twoCores);
         // One that cannot write its output at all.
         auto failed = std::make_shared<Media::LiveExport>(sources, path("gone/velmor.m4a.part"));
         for (const auto& live : {behind, failed}) {

@@ -38,7 +38,7 @@ private slots:
         const QString gone = QStringLiteral("Не удалось записать аудиофайл (папка записи удалена)");
         // Before the first buffer: the file cannot be made, and the writer stays closed.
         const auto early = TestSupport::workDirectory(root.filePath("early"));
-        CaptureWriter earlyWriter(*early);
+        CaptureWriter earlyWriter(early);
         earlyWriter.onStop = collect;
         QVERIFY(QDir(early->path()).removeRecursively());
         earlyWriter.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
@@ -51,7 +51,7 @@ private slots:
         // within a second of audio it ends.
         reasons.clear();
         const auto dir = TestSupport::workDirectory(root.filePath("removed"));
-        CaptureWriter writer(*dir);
+        CaptureWriter writer(dir);
         writer.onStop = collect;
         writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Audio);
         writer.stream(*stream_, constant(0.5f, 480), Capture::OutputType::Microphone);
@@ -72,15 +72,15 @@ private slots:
     void theHeaderIsCurrentEverySecond() {
         QTemporaryDir root;
         const auto dir = TestSupport::workDirectory(root.filePath("crash"));
-        CaptureWriter writer(*dir);
+        CaptureWriter writer(dir);
         for (int i = 0; i < 50; ++i) { // 2.5 s
             writer.stream(*stream_, constant(0.25f, 2400), Capture::OutputType::Audio);
         }
         // Read while the file is still open, as a crash would leave it.
-        const double counted = TestSupport::probe(dir->sourcePath(WorkDirectory::Source::System)).seconds;
+        const double counted = TestSupport::probe(dir->borrowedSourcePath(WorkDirectory::Source::System)).seconds;
         QVERIFY2(counted >= 2.0 && counted <= 2.5, qPrintable(QString::number(counted)));
         writer.closeFiles();
-        QCOMPARE(TestSupport::probe(dir->sourcePath(WorkDirectory::Source::System)).seconds, 2.5);
+        QCOMPARE(TestSupport::probe(dir->borrowedSourcePath(WorkDirectory::Source::System)).seconds, 2.5);
     }
 };
 

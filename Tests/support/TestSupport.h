@@ -20,8 +20,8 @@ namespace TestSupport {
 
 // The live export of the recording being made, else of the last one interrupted.
 inline std::shared_ptr<Media::LiveExport> liveExport(Recorder& recorder) {
-    if (recorder.capture().directory()) {
-        return recorder.capture().directory()->liveExport();
+    if (recorder.capture().recording()) {
+        return recorder.capture().recording()->liveExport();
     }
     for (const SavedRecordings::Entry& entry : recorder.saved().entries()) {
         if (entry.held && entry.held->liveExport()) {
@@ -99,6 +99,10 @@ Settled<T> settle(QCoro::Task<T> task) {
 
 // A work directory at `path` as the app makes them (private to the user), made if missing, held.
 std::shared_ptr<WorkDirectory> workDirectory(const QString& path);
+// The same, as a recording to mix or send.
+inline std::shared_ptr<Recording> recording(const QString& path) {
+    return std::make_shared<Recording>(workDirectory(path));
+}
 // A new work directory in `root` with the name pattern of the app's, private, not held.
 QString newWorkDirectoryIn(const QString& root);
 
