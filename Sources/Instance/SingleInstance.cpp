@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "Log.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -90,10 +92,26 @@ bool SingleInstance::claim() {
     directoryFd_ = openPrivateDirectory();
     if (directoryFd_ < 0) {
         // Nowhere to keep a lock: running is better than refusing to record.
-        qWarning("velmor: %s cannot be made private to this user; not guarding against a second instance",
-                 qPrintable(directory_));
+        qCWarning(lcVelmor, "%s cannot be made private to this user; not guarding against a second instance",
+                  qPrintable(directory_));
         return true;
     }
+    // An instance killed a moment ago holds the lock until the system has ended it: when none
+    // answers, the lock is tried once more.
+    if (!takeLock() && (askRunningInstanceToShow() || !takeLock())) {
+        return false;
+    }
+    // A socket left by an instance that crashed, or anything else by that name.
+    clear(directoryFd_, directory_, kSocketFile);
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_.listen(socketPath())) {
+        qCWarning(lcVelmor, "cannot listen at %s: %s", qPrintable(socketPath()),
+                  qPrintable(server_.errorString()));
+    }
+    return true;
+}
+
+bool SingleInstance::takeLock() {
     for (int attempt = 0; attempt < 2 && lockFd_ < 0; ++attempt) {
         lockFd_ = ::openat(directoryFd_, kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
         if (lockFd_ < 0) {
@@ -104,12 +122,6 @@ bool SingleInstance::claim() {
         ::close(lockFd_);
         lockFd_ = -1;
         return false;
-    }
-    // A socket left by an instance that crashed, or anything else by that name.
-    clear(directoryFd_, directory_, kSocketFile);
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_.listen(socketPath())) {
-        qWarning("velmor: cannot listen at %s: %s", qPrintable(socketPath()), qPrintable(server_.errorString()));
     }
     return true;
 }

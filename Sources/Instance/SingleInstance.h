@@ -20,12 +20,10 @@ public:
     // "velmor/instance" in the user's configuration directory.
     static QString userDirectory();
     // True when this process is the one instance from now on: it holds the lock and listens for
-    // later launches. False when another instance holds it. Whatever else lies at the paths it
-    // uses (a stale socket, a file or directory in their place) is cleared away, never obeyed.
+    // later launches. False when another instance runs: it has been asked to show its panel.
+    // Whatever else lies at the paths it uses (a stale socket, a file or directory in their place)
+    // is cleared away, never obeyed. Called once.
     bool claim();
-    // Asks the running instance to show its panel, waiting a little for one that is starting;
-    // false when none answered.
-    bool askRunningInstanceToShow();
 
 signals:
     void showRequested();
@@ -33,6 +31,10 @@ signals:
 private:
     // The directory, private to this user, opened; -1 when it cannot be made so.
     int openPrivateDirectory();
+    bool takeLock();
+    // Asks the running instance to show its panel, waiting a little for one that is starting;
+    // false when none answered.
+    bool askRunningInstanceToShow();
     QString socketPath() const;
 
     QString directory_;

@@ -2,7 +2,9 @@
 // launcher's own desktop entry, told to start the app in the tray.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace Preferences {
 
@@ -17,15 +19,23 @@ public:
     static QString argument() { return QStringLiteral("--autostart"); }
 
     QString path() const;
-    // The entry is there and not switched off (Hidden=true) by the user or the desktop.
+    // The entry is there, a regular file, and not switched off (Hidden=true) by the user or the
+    // desktop.
     bool isEnabled() const;
-    // Writes or removes the entry. Throws std::runtime_error when the directory refuses it.
+    // Writes our entry or removes it; an entry the user wrote or changed is kept and only switched
+    // on or off (its Hidden key). Throws std::runtime_error, its text for the user, when the
+    // directory refuses it or something other than a file is in its place.
     void setEnabled(bool enabled);
 
     // The launcher's entry with Exec starting `program` in the tray.
     static QByteArray entryFor(const QString& program);
 
 private:
+    static constexpr qint64 kMaxEntrySize = 64 * 1024;
+    std::optional<QByteArray> readEntry() const;
+    void write(const QByteArray& contents) const;
+    static QByteArray switched(const QByteArray& entry, bool enabled);
+
     QString program_;
     QString directory_;
 };

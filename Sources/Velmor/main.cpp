@@ -15,9 +15,7 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     Instance::SingleInstance instance;
-    // An instance killed a moment ago holds the lock until the system has ended it: when none
-    // answers, the lock is tried once more.
-    if (!instance.claim() && (instance.askRunningInstanceToShow() || !instance.claim())) {
+    if (!instance.claim()) {
         return 0;
     }
     VelmorApp app(nullptr, QApplication::arguments().contains(Preferences::Autostart::argument())

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 class SingleInstanceTest : public QObject {
@@ -14,16 +15,24 @@ class SingleInstanceTest : public QObject {
 
     QTemporaryDir home_;
     QString dir() const { return home_.filePath(QStringLiteral("velmor/instance")); }
+    static qsizetype openDescriptors() {
+        return QDir(QStringLiteral("/proc/self/fd"))
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+            .size();
+    }
 
     // A claims, B cannot and reaches A.
     void checkOneRunsAndTheOtherIsShown() {
         Instance::SingleInstance first(dir());
         QVERIFY(first.claim());
         QSignalSpy shown(&first, &Instance::SingleInstance::showRequested);
-        Instance::SingleInstance second(dir());
-        QVERIFY(!second.claim());
-        QVERIFY(second.askRunningInstanceToShow());
+        const qsizetype open = openDescriptors();
+        {
+            Instance::SingleInstance second(dir());
+            QVERIFY(!second.claim());
+        }
         QTRY_COMPARE(shown.size(), 1);
+        QCOMPARE(openDescriptors(), open); // a launch that ends keeps nothing open
         struct stat info = {};
         QCOMPARE(::lstat(QFile::encodeName(dir()).constData(), &info), 0);
         QVERIFY(S_ISDIR(info.st_mode));
@@ -48,6 +57,25 @@ private slots:
         checkOneRunsAndTheOtherIsShown();
         // The first has ended: the next launch runs.
         checkOneRunsAndTheOtherIsShown();
+    }
+
+    // A lock held by an instance that does not answer (killed a moment ago) is tried again once,
+    // and still held, keeps this launch out.
+    void anInstanceThatDoesNotAnswerStillKeepsALaunchOut() {
+        QDir().mkpath(dir());
+        QFile::setPermissions(dir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile lock(QDir(dir()).filePath(QStringLiteral("lock")));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        QCOMPARE(::flock(lock.handle(), LOCK_EX | LOCK_NB), 0);
+        const qsizetype open = openDescriptors();
+        {
+            Instance::SingleInstance late(dir());
+            QVERIFY(!late.claim());
+        }
+        QCOMPARE(openDescriptors(), open);
+        lock.close();
+        Instance::SingleInstance next(dir());
+        QVERIFY(next.claim());
     }
 
     // Whatever was left or planted where the app keeps its lock and socket never stops it, and

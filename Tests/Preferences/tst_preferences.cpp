@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -64,10 +65,19 @@ private slots:
     }
 
     // What the session finds: an entry desktop-file-validate accepts that starts exactly the program
-    // it names, even one whose path needs quoting, and the checkbox's state read back from disk.
+    // it names, even one whose path needs quoting or holds a "%", and the box's state read back.
+    void autostartEntryStartsTheProgramAsTheSessionWould_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QByteArray>("exec"); // of a path with "%", which GLib's launcher cannot find
+        QTest::newRow("quoted") << QStringLiteral("a \"b\" $c `d` \\e") << QByteArray();
+        QTest::newRow("plain with %") << QStringLiteral("100%") << QByteArray("100%%/velmor\" --autostart");
+        QTest::newRow("quoted with %") << QStringLiteral("1 %f") << QByteArray("1 %%f/velmor\" --autostart");
+    }
     void autostartEntryStartsTheProgramAsTheSessionWould() {
+        QFETCH(QString, folder);
+        QFETCH(QByteArray, exec);
         const QString dir = config_.filePath(QStringLiteral("autostart"));
-        const QString bin = config_.filePath(QStringLiteral("a \"b\" $c `d` \\e"));
+        const QString bin = config_.filePath(folder);
         QVERIFY(QDir().mkpath(bin));
         const QString program = bin + QStringLiteral("/velmor");
         QFile script(program);
@@ -81,20 +91,51 @@ private slots:
         autostart.setEnabled(true);
         QVERIFY(autostart.isEnabled());
         QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {autostart.path()}), 0);
+        if (!exec.isEmpty()) {
+            QVERIFY2(contents(autostart.path()).contains(exec + '\n'), contents(autostart.path()).constData());
+            autostart.setEnabled(false);
+            return;
+        }
         QProcess launch;
         launch.start(QStringLiteral("gio"), {QStringLiteral("launch"), autostart.path()});
         QVERIFY(launch.waitForFinished(10000) && launch.exitCode() == 0);
         QTRY_COMPARE_WITH_TIMEOUT(contents(program + QStringLiteral(".args")), QByteArray("--autostart|"), 10000);
+        autostart.setEnabled(false); // ours as written: removed
+        QVERIFY(!QFile::exists(autostart.path()) && !autostart.isEnabled());
+    }
 
-        // The user's own switch in the file is honoured; turning it off removes our entry.
-        QFile entry(autostart.path());
-        QVERIFY(entry.open(QIODevice::Append));
-        entry.write("Hidden=true\n");
-        entry.close();
+    // An entry the user wrote or changed is only switched, with everything else in it kept.
+    void aUsersOwnEntryIsSwitchedNeverReplaced() {
+        Preferences::Autostart autostart(QStringLiteral("/usr/bin/velmor"),
+                                         config_.filePath(QStringLiteral("own")));
+        QVERIFY(QDir().mkpath(QFileInfo(autostart.path()).path()));
+        const QByteArray own =
+            "[Desktop Entry]\nType=Application\nName=Мой Велмор\nExec=env X=1 velmor\nActions=x;\n"
+            "X-GNOME-Autostart-enabled=false\n\n[Desktop Action x]\nName=x\nExec=x\n";
+        QFile file(autostart.path());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(own) == own.size());
+        file.close();
         QVERIFY(!autostart.isEnabled());
+        autostart.setEnabled(true);
+        QVERIFY(autostart.isEnabled());
+        QCOMPARE(contents(autostart.path()), QByteArray(own).replace("X-GNOME-Autostart-enabled=false\n", ""));
         autostart.setEnabled(false);
-        QVERIFY(!QFile::exists(autostart.path()));
         QVERIFY(!autostart.isEnabled());
+        QCOMPARE(contents(autostart.path()), QByteArray(own)
+                                                 .replace("X-GNOME-Autostart-enabled=false\n", "")
+                                                 .replace("[Desktop Entry]\n", "[Desktop Entry]\nHidden=true\n"));
+        QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {autostart.path()}), 0);
+    }
+
+    // Something other than a file in its place is neither read (a FIFO would never end) nor replaced.
+    void aFifoInItsPlaceIsLeftAndToldOf() {
+        Preferences::Autostart autostart(QStringLiteral("/usr/bin/velmor"),
+                                         config_.filePath(QStringLiteral("fifo")));
+        QVERIFY(QDir().mkpath(QFileInfo(autostart.path()).path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(autostart.path()).constData(), 0600), 0);
+        QVERIFY(!autostart.isEnabled());
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, autostart.setEnabled(true));
+        QVERIFY(QFileInfo(autostart.path()).exists() && !QFileInfo(autostart.path()).isFile());
     }
 };
 
