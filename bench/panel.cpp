@@ -42,7 +42,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     Recorder recorder;
-    PanelView panel(&recorder);
+    PanelView panel(recorder);
     if (args.value(1) == QLatin1String("shown")) {
         panel.show();
     }

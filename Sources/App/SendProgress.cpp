@@ -1,6 +1,27 @@
 #include "SendProgress.h"
 
 #include "Clock.h"
+#include "Recorder.h"
+
+#include <QLocale>
+
+namespace {
+
+QString megabytes(qint64 bytes) {
+    return QLocale(QLocale::Russian).toString(double(bytes) / 1e6, 'f', 1);
+}
+
+} // namespace
+
+QString SendProgress::text() const {
+    QString text = isMixing
+                       ? QStringLiteral("%1%").arg(percent())
+                       : QStringLiteral("%1% · %2 из %3 МБ").arg(percent()).arg(megabytes(done), megabytes(total));
+    if (secondsLeft >= 0) {
+        text += QStringLiteral(" · осталось ") + Recorder::formatElapsed(secondsLeft);
+    }
+    return text;
+}
 
 void ProgressMeter::restart() {
     stageStartMs_.reset();

@@ -2,7 +2,7 @@
 // with the time left once two seconds have given a rate.
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 #include <optional>
 
 // A send's upload in bytes, or a mixdown from the files in thousandths.
@@ -12,6 +12,8 @@ struct SendProgress {
     int secondsLeft = -1; // once the rate is known
     bool isMixing = false;
     int percent() const { return total > 0 ? int(done * 100 / total) : 0; }
+    // What the send bar says, e.g. "42% · 25,2 из 60,0 МБ · осталось 01:20".
+    QString text() const;
 };
 
 class ProgressMeter {

@@ -31,7 +31,7 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
                                                              QStringLiteral("Велмор"), &trayMenu_);
     isXEmbedUsable_ = !statusItem_->isAvailable();
     hasTray_ = findTray() != TrayKind::none;
-    auto* panel = new PanelView(recorder_.get());
+    auto* panel = new PanelView(*recorder_);
     connect(panel, &PanelView::quitRequested, this, &VelmorApp::quitNow);
     window_ = std::make_unique<Tray::PanelWindow>(panel, hasTray_);
     connect(window_.get(), &Tray::PanelWindow::closedWithoutTray, this, &VelmorApp::quitNow);

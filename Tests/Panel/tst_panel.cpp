@@ -3,6 +3,7 @@
 #include "FakeCapture.h"
 #include "PanelView.h"
 #include "PanelWindow.h"
+#include "SettingsSection.h"
 #include "TestSupport.h"
 #include "VelmorApp.h"
 
@@ -84,7 +85,7 @@ private slots:
         dirs_.reset();
         service_ = std::make_shared<FakeCaptureService>();
         recorder_ = std::make_unique<Recorder>(service_);
-        panel_ = std::make_unique<PanelView>(recorder_.get());
+        panel_ = std::make_unique<PanelView>(*recorder_);
         panel_->show();
         QVERIFY(QTest::qWaitForWindowExposed(panel_.get()));
     }
@@ -93,21 +94,36 @@ private slots:
         recorder_.reset();
     }
 
-    // The box tells what the session will do: what is on disk when the panel opens, not what was clicked.
+    // The box tells what the session will do: what is on disk when the panel opens, not what was
+    // clicked; a change that did not go through says why.
     void theAutostartBoxFollowsTheEntryOnDisk() {
-        auto* box = panel_->findChild<QCheckBox*>();
-        QVERIFY(shown(box) && !box->isChecked());
-        box->click();
+        Preferences::Settings settings;
         Preferences::Autostart entry(QCoreApplication::applicationFilePath());
-        QVERIFY(entry.isEnabled());
-        panel_->hide();
+        SettingsSection section(settings, entry);
+        section.show();
+        auto* box = section.findChild<QCheckBox*>();
+        const auto failure = [&] {
+            for (QLabel* l : section.findChildren<QLabel*>()) {
+                if (l->isVisibleTo(&section) &&
+                    l->text().startsWith(QStringLiteral("Не удалось изменить автозапуск: "))) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        QVERIFY(!box->isChecked());
+        box->click();
+        QVERIFY(entry.isEnabled() && !failure());
         entry.setEnabled(false); // removed behind the panel's back
-        panel_->show();
+        section.readAutostart();
         QVERIFY(!box->isChecked());
         QVERIFY(QDir().mkpath(entry.path())); // a directory in its place: writing it fails
         box->click();
-        QVERIFY(!box->isChecked() && !entry.isEnabled());
+        QVERIFY(!box->isChecked() && !entry.isEnabled() && failure());
         QVERIFY(QDir().rmdir(entry.path()));
+        box->click();
+        QVERIFY(box->isChecked() && !failure());
+        entry.setEnabled(false);
     }
 
     void theSettingsStayOpenUntilAKeyIsTyped() {

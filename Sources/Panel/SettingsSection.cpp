@@ -1,0 +1,76 @@
+#include "SettingsSection.h"
+
+#include "Autostart.h"
+#include "PanelStyle.h"
+#include "Settings.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+SettingsSection::SettingsSection(Preferences::Settings& settings, Preferences::Autostart& autostart,
+                                 QWidget* parent)
+    : QWidget(parent), settings_(settings), autostart_(autostart) {
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(6);
+    const QColor secondary = PanelStyle::secondaryColor(this);
+    serverField_ = new QLineEdit(settings_.serverURL());
+    serverField_->setPlaceholderText(QStringLiteral("https://…"));
+    serverField_->setAccessibleName(QStringLiteral("Адрес сервера"));
+    keyField_ = new QLineEdit(settings_.apiKey());
+    keyField_->setEchoMode(QLineEdit::Password);
+    keyField_->setPlaceholderText(QStringLiteral("vl_…"));
+    keyField_->setAccessibleName(QStringLiteral("Ключ API"));
+    keyWarning_ = PanelStyle::captionLabel(QStringLiteral("Без ключа записи некуда отправлять."),
+                                           PanelStyle::warningColor());
+    autostartBox_ = new QCheckBox(QStringLiteral("Запускать при входе в систему"));
+    autostartFailure_ = PanelStyle::captionLabel(QString(), PanelStyle::warningColor());
+    autostartFailure_->setWordWrap(true);
+    autostartFailure_->hide();
+    stack->addWidget(PanelStyle::captionLabel(QStringLiteral("Адрес сервера"), secondary));
+    stack->addWidget(serverField_);
+    stack->addWidget(
+        PanelStyle::captionLabel(QStringLiteral("Ключ API (Настройки → скопировать ключ)"), secondary));
+    stack->addWidget(keyField_);
+    stack->addWidget(keyWarning_);
+    stack->addWidget(autostartBox_);
+    stack->addWidget(autostartFailure_);
+
+    connect(serverField_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        settings_.setServerURL(text);
+        emit edited();
+    });
+    connect(keyField_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        settings_.setApiKey(text);
+        refresh();
+        emit edited();
+    });
+    // Toggled, not clicked: assistive technology toggles a check box without a click.
+    connect(autostartBox_, &QCheckBox::toggled, this, &SettingsSection::setAutostart);
+    refresh();
+}
+
+void SettingsSection::refresh() {
+    keyWarning_->setVisible(settings_.apiKey().isEmpty());
+}
+
+void SettingsSection::readAutostart() {
+    const QSignalBlocker quiet(autostartBox_);
+    autostartBox_->setChecked(autostart_.isEnabled());
+}
+
+void SettingsSection::setAutostart(bool enabled) {
+    try {
+        autostart_.setEnabled(enabled);
+        autostartFailure_->hide();
+    } catch (const std::exception& error) {
+        autostartFailure_->setText(QStringLiteral("Не удалось изменить автозапуск: ") +
+                                   QString::fromUtf8(error.what()));
+        autostartFailure_->show();
+    }
+    // What the session will do, whether or not the change went through.
+    readAutostart();
+}
