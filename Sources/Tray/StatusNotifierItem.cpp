@@ -24,10 +24,8 @@ const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString menuPath = QStringLiteral("/MenuBar");
-// Replies from the bus at start are waited for at most this long.
-constexpr int startTimeoutMs = 2000;
 
-sni::IconPixmaps iconPixmaps(const QIcon& icon) {
+sni::IconPixmaps pixmapsOf(const QIcon& icon) {
     sni::IconPixmaps pixmaps;
     for (int size : {16, 22, 32, 48}) {
         const QImage image = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
@@ -93,7 +91,7 @@ public:
     QString status() const { return QStringLiteral("Active"); }
     int windowId() const { return 0; }
     QString iconName() const { return item_->iconName(); }
-    sni::IconPixmaps iconPixmap() const { return iconPixmaps(item_->pixmaps()); }
+    sni::IconPixmaps iconPixmap() const { return item_->iconPixmaps(); }
     QString iconThemePath() const { return {}; }
     sni::ToolTip toolTip() const { return {item_->iconName(), {}, item_->toolTip(), {}}; }
     // A click activates, the menu is for the other button.
@@ -138,10 +136,11 @@ StatusNotifierItem::StatusNotifierItem(const QString& id, const QString& title, 
         connection_.connect(watcherService, watcherPath, watcherService, QLatin1String(signal), this,
                             SLOT(askForHost()));
     }
-    // Whether to show a window at start is decided on this answer.
+    // Asked of the bus itself, which always answers; the watcher is asked without waiting, as a
+    // hung one would stall the app.
     if (connection_.interface()->isServiceRegistered(watcherService)) {
-        connection_.call(registrationCall(serviceName_), QDBus::Block, startTimeoutMs);
-        isAvailable_ = hostIn(connection_.call(hostQuery(), QDBus::Block, startTimeoutMs));
+        isSettled_ = false;
+        registerWithWatcher();
     }
 }
 
@@ -166,6 +165,10 @@ void StatusNotifierItem::askForHost() {
     connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
         setAvailable(hostIn(finished->reply()));
+        if (!isSettled_) {
+            isSettled_ = true;
+            emit settled();
+        }
     });
 }
 
@@ -178,7 +181,8 @@ void StatusNotifierItem::setAvailable(bool isAvailable) {
 
 void StatusNotifierItem::setIcon(const QString& themeName, const QIcon& pixmaps) {
     iconName_ = QIcon::hasThemeIcon(themeName) ? themeName : QString();
-    pixmaps_ = pixmaps;
+    // Drawn once for every tray that asks, and every time it asks.
+    iconPixmaps_ = pixmapsOf(pixmaps);
     if (itemAdaptor_) {
         emit itemAdaptor_->NewIcon();
     }

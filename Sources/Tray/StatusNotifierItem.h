@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "SniTypes.h"
+
 class QDBusServiceWatcher;
 
 namespace Tray {
@@ -27,9 +29,12 @@ public:
     StatusNotifierItem(const QString& id, const QString& title, QMenu* menu, QObject* parent = nullptr);
     ~StatusNotifierItem() override;
 
-    // A tray shows the item: a watcher is on the bus and a tray has registered with it. Known at
-    // construction (asked then, blocking), and followed as trays come and go.
+    // A tray shows the item: a watcher is on the bus and a tray has registered with it. Followed
+    // as trays come and go.
     bool isAvailable() const { return isAvailable_; }
+    // The first answer is in: at once without a watcher on the bus, else once the watcher has
+    // answered (asked without waiting for it).
+    bool isSettled() const { return isSettled_; }
     // `themeName` where the icon theme has it (a tray recolours such a symbol), else `pixmaps`.
     void setIcon(const QString& themeName, const QIcon& pixmaps);
     // What hovering the icon shows.
@@ -40,7 +45,7 @@ public:
     QString id() const { return id_; }
     QString title() const { return title_; }
     QString iconName() const { return iconName_; }
-    const QIcon& pixmaps() const { return pixmaps_; }
+    const sni::IconPixmaps& iconPixmaps() const { return iconPixmaps_; }
     QMenu* menu() const { return menu_; }
 
     // What a tray asks of it.
@@ -49,6 +54,7 @@ public:
 
 signals:
     void availableChanged();
+    void settled();
     // The icon was clicked; where, when the tray says (else a null point).
     void activated(const QPoint& where);
     // The tray asked for the menu at this point (a null point when it did not say).
@@ -67,12 +73,13 @@ private:
     QString title_;
     QString iconName_;
     QString toolTip_;
-    QIcon pixmaps_;
+    sni::IconPixmaps iconPixmaps_;
     QPointer<QMenu> menu_;
     StatusNotifierItemAdaptor* itemAdaptor_ = nullptr;
     DBusMenuAdaptor* menuAdaptor_ = nullptr;
     QDBusServiceWatcher* watcher_ = nullptr;
     bool isAvailable_ = false;
+    bool isSettled_ = true;
 };
 
 } // namespace Tray

@@ -14,6 +14,8 @@
 namespace {
 // How long an app started with the session waits for a tray before it shows its own window.
 constexpr int kTrayGraceMs = 10000;
+// How long the tray's watcher has to answer at start before the app goes on without a tray.
+constexpr int kWatcherAnswerMs = 2000;
 } // namespace
 
 VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
@@ -24,16 +26,11 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
         QIcon::setThemeName(QStringLiteral("hicolor"));
     }
     buildTrayMenu();
-    // Qt decided, when it made its tray icon, whether that icon is an XEmbed one or a
-    // StatusNotifierItem (if such a tray was there then). Ours serves StatusNotifierItem trays,
-    // also those that come later; Qt's is used only where it is the XEmbed kind.
     statusItem_ = std::make_unique<Tray::StatusNotifierItem>(QStringLiteral(VELMOR_APP_ID),
                                                              QStringLiteral("Велмор"), &trayMenu_);
-    isXEmbedUsable_ = !statusItem_->isAvailable();
-    hasTray_ = findTray() != TrayKind::none;
     auto* panel = new PanelView(*recorder_);
     connect(panel, &PanelView::quitRequested, this, &VelmorApp::quitNow);
-    window_ = std::make_unique<Tray::PanelWindow>(panel, hasTray_);
+    window_ = std::make_unique<Tray::PanelWindow>(panel, false);
     connect(window_.get(), &Tray::PanelWindow::closedWithoutTray, this, &VelmorApp::quitNow);
     window_->setWindowIcon(Tray::symbolIcon(QStringLiteral("waveform.circle"), QColor(0x44, 0x44, 0x44)));
     connect(recorder_.get(), &Recorder::objectWillChange, this, &VelmorApp::refreshIcon, Qt::QueuedConnection);
@@ -57,6 +54,29 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
     connect(&toolTipTurn_, &QTimer::timeout, this, &VelmorApp::refreshToolTip);
     connect(&Dispatch::Clock::current(), &Dispatch::Clock::moved, this, &VelmorApp::refreshToolTip);
     refreshIcon();
+    // Whether there is a tray is known once the watcher has answered; one that does not answer
+    // soon counts as none until it does.
+    if (statusItem_->isSettled()) {
+        settleTray(start);
+    } else {
+        connect(statusItem_.get(), &Tray::StatusNotifierItem::settled, this, [this, start] { settleTray(start); });
+        QTimer::singleShot(kWatcherAnswerMs, this, [this, start] { settleTray(start); });
+    }
+}
+
+void VelmorApp::settleTray(Start start) {
+    if (isTraySettled_) {
+        return;
+    }
+    isTraySettled_ = true;
+    // Qt decided, when it made its tray icon, whether that icon is an XEmbed one or a
+    // StatusNotifierItem (if such a tray was there then). Ours serves StatusNotifierItem trays,
+    // also those that come later; Qt's is used only where it is the XEmbed kind.
+    isXEmbedUsable_ = !statusItem_->isAvailable();
+    hasTray_ = findTray() != TrayKind::none;
+    if (hasTray_) {
+        window_->setHasTray(true);
+    }
     trayIcon_.setVisible(findTray() == TrayKind::xembed);
     if (!hasTray_) {
         // No tray on this desktop (stock GNOME): the panel is a small window of its own. At login

@@ -30,6 +30,7 @@ public:
     Recorder& recorder() const { return *recorder_; }
     Tray::PanelWindow& panelWindow() const { return *window_; }
     QSystemTrayIcon& trayIcon() { return trayIcon_; }
+    Tray::StatusNotifierItem& statusItem() { return *statusItem_; }
     bool hasTray() const { return hasTray_; }
     // The symbol the tray shows now.
     QString symbolName() const;
@@ -49,6 +50,8 @@ public slots:
 private:
     enum class TrayKind { none, xembed, statusNotifier };
     TrayKind findTray() const;
+    // Decides, once, whether a tray is there and shows the window where none is.
+    void settleTray(Start start);
     void buildTrayMenu();
     void followTray();
     void sendSaved();
@@ -63,6 +66,7 @@ private:
     QSystemTrayIcon trayIcon_;
     std::unique_ptr<Tray::StatusNotifierItem> statusItem_;
     bool isXEmbedUsable_ = false;
+    bool isTraySettled_ = false;
     QTimer trayWatch_;
     QTimer trayGrace_;
     QString shownSymbol_;

@@ -130,9 +130,29 @@ private slots:
         Recorder recorder(service);
         QCoro::waitFor(recorder.start());
         const QString dir = recorder.capture().lastPath();
+        // Each step is told as it starts, mixing at once after the stop even when nothing in the
+        // recording turns out usable; the phase moves with them.
+        QStringList steps;
+        QList<Phase> phases;
+        // Announced before each store: what was stored before it, the last one read at the end.
+        const auto note = [&] {
+            if (steps.value(steps.size() - 1) != recorder.status()) {
+                steps.append(recorder.status());
+            }
+            if (phases.value(phases.size() - 1) != recorder.phase()) {
+                phases.append(recorder.phase());
+            }
+        };
+        connect(&recorder, &Recorder::objectWillChange, this, note);
         QCoro::waitFor(recorder.stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
-        QCOMPARE(recorder.status(),
-                 QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir);
+        note();
+        const QString failure =
+            QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir;
+        QCOMPARE(steps,
+                 (QStringList{QStringLiteral("Идёт запись. Говорите как обычно."),
+                              QStringLiteral("Останавливаем…"), QStringLiteral("Сводим запись…"), failure}));
+        QCOMPARE(phases, (QList<Phase>{Phase::recording, Phase::stopping, Phase::sending, Phase::idle}));
+        QCOMPARE(recorder.status(), failure);
         QVERIFY(!recorder.isBusy() && !recorder.isRecording());
     }
 };

@@ -243,8 +243,8 @@ private slots:
     // files to make it again, it is never sent.
     void aMixThatIsNotWholeIsMadeAgain_data() {
         QTest::addColumn<QString>("kind");
-        for (const char* kind :
-             {"random bytes", "0 bytes", "cut in half", "link", "another codec", "no work files"}) {
+        for (const char* kind : {"random bytes", "0 bytes", "cut in half", "link", "another codec",
+                                 "packets missing", "longer than the work", "no work files"}) {
             QTest::newRow(kind) << QString::fromLatin1(kind);
         }
     }
@@ -274,6 +274,18 @@ private slots:
             // And a recording.json that would hang a blocking read.
             QFile::remove(dir + "/recording.json");
             QCOMPARE(::mkfifo(QFile::encodeName(dir + "/recording.json").constData(), 0600), 0);
+        } else if (kind == "packets missing" || kind == "longer than the work") {
+            // Of another tone: a send of it would be heard. Its index first, so that it still opens
+            // when its data is cut: it then states 4.5 s and holds 3.
+            const QString seconds = kind == "packets missing" ? QStringLiteral("4.5") : QStringLiteral("5");
+            QCOMPARE(TestSupport::run("ffmpeg", {"-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                                 "sine=f=1000:d=" + seconds, "-c:a", "aac", "-movflags",
+                                                 "+faststart", "-f", "mp4", mix}),
+                     0);
+            if (kind == "packets missing") {
+                QFile cut(mix);
+                QVERIFY(cut.resize(cut.size() * 2 / 3));
+            }
         } else {
             // A whole MPEG-4 file, but not of one AAC track.
             QCOMPARE(TestSupport::run("ffmpeg", {"-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
@@ -299,6 +311,7 @@ private slots:
         QVERIFY2(std::abs(delivered.frames() - 3 * 48000) <= 1024,
                  qPrintable(QString::number(delivered.frames())));
         QVERIFY(TestSupport::toneLevel(delivered.left, 48000, 2 * 48000, 440) > 0.2);
+        QVERIFY(TestSupport::toneLevel(delivered.left, 48000, 2 * 48000, 1000) < 0.01);
         QVERIFY(!QFileInfo::exists(dir));
     }
 

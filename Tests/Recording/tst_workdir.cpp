@@ -35,8 +35,11 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(made->path()).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0700u);
         // Held: no second holder, in this process or another, until it is let go.
+        // Not even a look may share it.
         QVERIFY(!WorkDirectory::open(made->path()));
+        QVERIFY(!WorkDirectory::open(made->path(), WorkDirectory::Hold::toLook));
         QCOMPARE(TestSupport::run(QStringLiteral("flock"), {"-n", made->path(), "true"}), 1);
+        QCOMPARE(TestSupport::run(QStringLiteral("flock"), {"-n", "-s", made->path(), "true"}), 1);
         const QString path = made->path();
         made.reset();
         QVERIFY(WorkDirectory::open(path));

@@ -3,7 +3,9 @@
 // app's own tray icon and recorder, with a capture service that delivers a tone on demand.
 #include "FakeCapture.h"
 #include "MockClock.h"
+#include "PanelWindow.h"
 #include "SniTypes.h"
+#include "StatusNotifierItem.h"
 #include "TestSupport.h"
 #include "VelmorApp.h"
 
@@ -13,6 +15,8 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
+#include <QIconEngine>
+#include <QPainter>
 #include <QProcess>
 #include <QTest>
 
@@ -58,7 +62,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log_ + ".ready"), 10000);
         recorder_ = std::make_shared<Recorder>(service_);
         app_ = std::make_unique<VelmorApp>(recorder_);
-        QVERIFY(app_->hasTray());
+        // The watcher is asked without waiting for it; until it answers, no window is shown.
+        QVERIFY(!app_->hasTray());
+        QTRY_VERIFY(app_->hasTray());
+        QVERIFY(!app_->panelWindow().isVisible());
     }
     void cleanupTestCase() {
         app_.reset();
@@ -135,6 +142,40 @@ private slots:
         QCoro::waitFor(recorder_->stopAndSend(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("k")));
         clock_.advance(1000);
         QCOMPARE(app_->trayIcon().toolTip(), QStringLiteral("Велмор — готов"));
+    }
+
+    // A tray reading the icon again and again gets what was drawn once, when it was set.
+    void theIconIsDrawnOncePerIcon() {
+        struct CountingEngine : QIconEngine {
+            int& drawn;
+            explicit CountingEngine(int& count) : drawn(count) {}
+            void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+                ++drawn;
+                painter->fillRect(rect, Qt::red);
+            }
+            QIconEngine* clone() const override { return new CountingEngine(drawn); }
+        };
+        int drawn = 0;
+        app_->statusItem().setIcon(QString(), QIcon(new CountingEngine(drawn)));
+        const int once = drawn;
+        QVERIFY(once > 0);
+        for (int read = 0; read < 3; ++read) {
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                QDBusConnection::sessionBus().baseService(), QStringLiteral("/StatusNotifierItem"),
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+            get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("IconPixmap");
+            Tray::sni::IconPixmaps pixmaps;
+            QDBusConnection::sessionBus()
+                    .call(get, QDBus::BlockWithGui)
+                    .arguments()
+                    .value(0)
+                    .value<QDBusVariant>()
+                    .variant()
+                    .value<QDBusArgument>() >>
+                pixmaps;
+            QVERIFY(!pixmaps.isEmpty());
+        }
+        QCOMPARE(drawn, once);
     }
 };
 
