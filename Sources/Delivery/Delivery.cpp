@@ -88,7 +88,7 @@ QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<Recording>& 
         step(QStringLiteral("Отправляем в Велмор…"));
         const UploadLabels labels = labelsOf(recording->directory(), typedTitle);
         QCoro::Task<QUrl> uploading =
-            sendRecording(mixed, server, apiKey, labels, uploadIdleTimeoutSeconds, isCancelled, onUploadProgress);
+            sendRecording(mixed, server, apiKey, labels, kUploadIdleTimeoutSeconds, isCancelled, onUploadProgress);
         outcome.link = co_await uploading;
         outcome.result = Result::sent;
         recording->directory().remove();

@@ -36,7 +36,8 @@ public:
     std::function<void(qint64 sent, qint64 total)> onUploadProgress;
     // A mixdown from the work files: how far it has come, 0 to 1, on the main thread.
     std::function<void(double)> onMixProgress;
-    int uploadIdleTimeoutSeconds = 600;
+    // An upload during which nothing moves for this long has failed.
+    static constexpr int kUploadIdleTimeoutSeconds = 600;
 
     // `typedTitle` reads the title being typed, for the recording just stopped, when its upload
     // starts; null for a saved recording, which carries its own. Never throws.

@@ -25,7 +25,6 @@ public:
     // The recorder outlives the panel.
     explicit PanelView(Recorder& recorder, QWidget* parent = nullptr);
 
-    bool showSettings() const { return showSettings_; }
     // The address the footer link opens: the typed server address, or the default when it does not parse.
     static QUrl footerAddress(const QString& serverURL);
 

@@ -41,37 +41,28 @@ class PanelTest : public QObject {
     std::unique_ptr<Recorder> recorder_;
     std::unique_ptr<PanelView> panel_;
 
-    QLineEdit* field(const char* name) const {
-        for (QLineEdit* edit : panel_->findChildren<QLineEdit*>()) {
-            if (edit->accessibleName() == QString::fromUtf8(name)) {
-                return edit;
+    // The first widget of the kind whose accessible name, or text, `matches`.
+    template <typename Widget>
+    Widget* find(const char* name, bool (*matches)(Widget*, const QString&)) const {
+        for (Widget* widget : panel_->findChildren<Widget*>()) {
+            if (matches(widget, QString::fromUtf8(name))) {
+                return widget;
             }
         }
         return nullptr;
+    }
+    QLineEdit* field(const char* name) const {
+        return find<QLineEdit>(name, [](QLineEdit* w, const QString& n) { return w->accessibleName() == n; });
     }
     QPushButton* button(const char* text) const {
-        for (QPushButton* b : panel_->findChildren<QPushButton*>()) {
-            if (b->text() == QString::fromUtf8(text)) {
-                return b;
-            }
-        }
-        return nullptr;
+        return find<QPushButton>(text, [](QPushButton* w, const QString& t) { return w->text() == t; });
     }
     QLabel* label(const char* text) const {
-        for (QLabel* l : panel_->findChildren<QLabel*>()) {
-            if (l->text().contains(QString::fromUtf8(text))) {
-                return l;
-            }
-        }
-        return nullptr;
+        return find<QLabel>(text, [](QLabel* w, const QString& t) { return w->text().contains(t); });
     }
     QProgressBar* bar(const char* name) const {
-        for (QProgressBar* b : panel_->findChildren<QProgressBar*>()) {
-            if (b->accessibleName() == QString::fromUtf8(name)) {
-                return b;
-            }
-        }
-        return nullptr;
+        return find<QProgressBar>(name,
+                                  [](QProgressBar* w, const QString& n) { return w->accessibleName() == n; });
     }
     bool shown(QWidget* widget) const { return widget && widget->isVisibleTo(panel_.get()); }
     void settle() { QCoreApplication::processEvents(); }
@@ -251,39 +242,6 @@ private slots:
         pressReturn();
         QTRY_COMPARE(service_->stopsCalled, 1);
         QTRY_VERIFY(!recorder_->isBusy());
-    }
-
-    void theTrayIconIsARecolourableSymbolSentAgainOnlyWhenItsFormChanges() {
-        // The symbols as installed: a tray gets their names and recolours them for its bar.
-        QTemporaryDir share;
-        QVERIFY(QDir().mkpath(share.filePath("hicolor/scalable/status")));
-        for (const QString state : {"idle", "recording"}) {
-            const QString name = QStringLiteral(VELMOR_APP_ID "-%1-symbolic.svg").arg(state);
-            QVERIFY(QFile::copy(VELMOR_SOURCE_DIR "/Resources/icons/" + name,
-                                share.filePath("hicolor/scalable/status/" + name)));
-        }
-        // (The base theme's index is the system's, as on a desktop.)
-        QIcon::setThemeSearchPaths({share.path(), QStringLiteral("/usr/share/icons")});
-        auto recorder = std::make_shared<Recorder>(service_);
-        VelmorApp app(recorder);
-        QCOMPARE(app.trayIcon().icon().name(), QStringLiteral(VELMOR_APP_ID "-idle-symbolic"));
-        const qint64 idle = app.trayIcon().icon().cacheKey();
-        recorder->elapsedText = QStringLiteral("00:01");
-        settle();
-        QCOMPARE(app.trayIcon().icon().cacheKey(), idle);
-        recorder->phase = Phase::stopping; // the capture runs until it has stopped
-        settle();
-        QCOMPARE(app.trayIcon().icon().name(), QStringLiteral(VELMOR_APP_ID "-recording-symbolic"));
-    }
-
-    void withoutATrayTheWindowIsNeverHidden() {
-        Tray::PanelWindow window(new QLabel(QStringLiteral("Велмор")), false);
-        QSignalSpy closed(&window, &Tray::PanelWindow::closedWithoutTray);
-        window.show();
-        QTest::keyClick(&window, Qt::Key_Escape);
-        QVERIFY(window.isVisible());
-        window.close(); // the application ends on this
-        QCOMPARE(closed.count(), 1);
     }
 };
 
