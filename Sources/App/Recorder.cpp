@@ -17,11 +17,6 @@ namespace {
 const QString kStartFailureSuffix =
     QStringLiteral(". Проверьте, что звуковой сервер (PipeWire или PulseAudio) запущен.");
 
-const QString kSilentMicrophone = QStringLiteral(
-    "Микрофон не слышно: он выключен или молчит. Проверьте, что он включён и выбран в настройках звука.");
-const QString kSilentSystem =
-    QStringLiteral("Звука компьютера не слышно с начала записи. Проверьте, что выбран нужный выход звука.");
-
 QString keptText(const QString& dir) {
     return QStringLiteral(". Файл сохранён в ") + dir;
 }
@@ -65,7 +60,7 @@ QCoro::Task<> Recorder::start() {
         co_await starting;
         phase = Phase::recording;
         status = QStringLiteral("Идёт запись. Говорите как обычно.");
-        toldSilentMicrophone_ = false;
+        sourceWatch_.restart();
     } catch (...) {
         status = QStringLiteral("Не удалось начать: ") + currentErrorDescription() + kStartFailureSuffix;
         phase = Phase::idle;
@@ -106,20 +101,14 @@ void Recorder::tick() {
 
 void Recorder::checkSources() {
     const std::shared_ptr<CaptureLevels> levels = capture_.levels();
-    QString warning;
-    if (levels &&
-        (levels->isMicrophoneMuted || levels->microphone.silentNowSeconds() >= kSilentMicrophoneSeconds)) {
-        warning = kSilentMicrophone;
-        if (!toldSilentMicrophone_) {
-            toldSilentMicrophone_ = true;
-            notify(QStringLiteral("Микрофон не слышно"), kSilentMicrophone);
-        }
-    } else if (levels && levels->system.peakDb() <= SourceLevel::toDb(SourceLevel::kSilence) &&
-               levels->system.seconds() >= kSilentSystemSeconds) {
-        warning = kSilentSystem;
+    // A recording that has ended shows no warning.
+    const SourceWatch::Verdict verdict =
+        levels && isRecording() ? sourceWatch_.check(*levels) : SourceWatch::Verdict{};
+    if (verdict.notice) {
+        notify(verdict.notice->summary, verdict.notice->body);
     }
-    if (warning != sourceWarning()) {
-        sourceWarning = warning;
+    if (verdict.warning != sourceWarning()) {
+        sourceWarning = verdict.warning;
     }
 }
 

@@ -9,6 +9,7 @@
 #include "Published.h"
 #include "SavedRecordings.h"
 #include "SendProgress.h"
+#include "SourceWatch.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -79,10 +80,6 @@ public:
 
     // How the sources of the recording being made sound, for the meters; null when none is.
     std::shared_ptr<CaptureLevels> levels() const { return capture_.levels(); }
-    // How long digital silence lasts before it is told: the microphone's at any time, the
-    // computer's only from the start (a meeting's far side can be quiet for long).
-    static constexpr double kSilentMicrophoneSeconds = 20;
-    static constexpr double kSilentSystemSeconds = 120;
 
     // "%02d:%02d" of whole minutes and seconds; minutes go on past 59.
     static QString formatElapsed(double seconds);
@@ -115,6 +112,6 @@ private:
     CaptureSession capture_;
     Delivery delivery_;
     SavedRecordings saved_;
-    bool toldSilentMicrophone_ = false; // one notification per recording
+    SourceWatch sourceWatch_;
     ProgressMeter progressMeter_;
 };

@@ -85,6 +85,21 @@ private slots:
         QCOMPARE(quiet.after(119, 0, 0.3), QString());
         QVERIFY(quiet.after(1.5, 0, 0.3).startsWith(QStringLiteral("Звука компьютера не слышно")));
         QCOMPARE(quiet.after(0.1, 0.001, 0.3), QString());
+
+        // A microphone that delivers nothing is told missing within three seconds, by the clock;
+        // it is followed again as soon as it delivers, and told again when it stalls.
+        Feed alone{clock};
+        QCoro::waitFor(alone.recorder.start());
+        const QString missing = QStringLiteral("Микрофон не найден: записывается только звук компьютера. "
+                                               "Подключите микрофон или выберите его в настройках звука.");
+        for (int stall = 0; stall < 2; ++stall) {
+            QCOMPARE(alone.after(0.5, 0.3, -1), QString());
+            clock.advance(1499);
+            QCOMPARE(alone.recorder.sourceWarning(), QString());
+            clock.advance(1);
+            QCOMPARE(alone.recorder.sourceWarning(), missing);
+            QCOMPARE(alone.after(0.1, 0.3, 0.3), QString());
+        }
     }
 
     void anUnreachableServerLeavesNoDirectory() {

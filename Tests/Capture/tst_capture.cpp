@@ -212,6 +212,24 @@ private slots:
         TestSupport::workDirectory(dir)->remove();
     }
 
+    // With a monitor as the default input nothing is recorded as the microphone: told within
+    // seconds and notified; a real microphone made the default is followed and clears it.
+    void noMicrophoneIsTold() {
+        const qsizetype notified = TestSupport::notifications().size();
+        setDefaultSource("speakers.monitor");
+        Recorder recorder;
+        QCoro::waitFor(recorder.start());
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().startsWith(QStringLiteral("Микрофон не найден")), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(TestSupport::notifications().size(), notified + 1, 5000);
+        QCOMPARE(TestSupport::notifications().last()["summary"].toString(), QStringLiteral("Микрофон не найден"));
+        setDefaultSource("virtmic");
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().isEmpty(), 5000);
+        QVERIFY(recorder.isRecording());
+        const QString dir = recorder.capture().lastPath();
+        QCoro::waitFor(recorder.stopAndSend(QString(), QString())); // no key: kept, not sent
+        TestSupport::workDirectory(dir)->remove();
+    }
+
     void levelsAreMeasuredInDecibelsOfFullScale() {
         const QString system = makeSound(tmp_.path(), "system", 2.0, TestSupport::tone(440, 0.1));  // -20 dBFS
         const QString voice = makeSound(tmp_.path(), "voice", 2.0, TestSupport::tone(1000, 0.251)); // -12 dBFS

@@ -72,8 +72,8 @@ struct FakeCaptureService : Capture::CaptureService {
         return stream;
     }
 
-    // The running capture hears `seconds` of a tone on both sources, written before this returns.
-    // A 440 Hz tone of each amplitude (0: digital silence) into each source, at once.
+    // The running capture hears `seconds` of a 440 Hz tone of each amplitude (0: digital silence;
+    // a negative one: nothing at all from that source), written before this returns.
     void deliver(double seconds, double systemAmplitude = 0.3, double micAmplitude = 0.3) {
         const Capture::AudioFormat format{48000, 2, Capture::SampleType::Float32};
         const auto tone = [&](double amplitude) {
@@ -88,7 +88,10 @@ struct FakeCaptureService : Capture::CaptureService {
         const QByteArray mic = tone(micAmplitude);
         lastQueue->sync([&] {
             lastOutput->stream(*lastStream, Capture::SampleBuffer(format, system), Capture::OutputType::Audio);
-            lastOutput->stream(*lastStream, Capture::SampleBuffer(format, mic), Capture::OutputType::Microphone);
+            if (micAmplitude >= 0) {
+                lastOutput->stream(*lastStream, Capture::SampleBuffer(format, mic),
+                                   Capture::OutputType::Microphone);
+            }
         });
     }
     // The audio server ends the running capture, as when it goes away.
