@@ -39,10 +39,30 @@ SingleInstance::SingleInstance(QString directory, QObject* parent)
     : QObject(parent), directory_(QDir::cleanPath(directory)) {
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_.nextPendingConnection()) {
-            socket->deleteLater();
-            emit showRequested();
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            read(socket);
         }
     });
+}
+
+bool SingleInstance::isCommand(const QByteArray& command) {
+    return command == "show" || command == "start" || command == "stop" || command == "toggle";
+}
+
+void SingleInstance::read(QLocalSocket* socket) {
+    if (!socket->canReadLine()) {
+        // One short line is all a launch sends: anything longer is not ours.
+        if (socket->bytesAvailable() > 64) {
+            socket->abort();
+        }
+        return;
+    }
+    const QByteArray command = socket->readLine(64).trimmed();
+    socket->disconnectFromServer();
+    if (isCommand(command)) {
+        emit commandReceived(command);
+    }
 }
 
 SingleInstance::~SingleInstance() {
@@ -88,7 +108,7 @@ int SingleInstance::openPrivateDirectory() {
     return fd;
 }
 
-bool SingleInstance::claim() {
+bool SingleInstance::claim(const QByteArray& command) {
     directoryFd_ = openPrivateDirectory();
     if (directoryFd_ < 0) {
         // Nowhere to keep a lock: running is better than refusing to record.
@@ -98,7 +118,7 @@ bool SingleInstance::claim() {
     }
     // An instance killed a moment ago holds the lock until the system has ended it: when none
     // answers, the lock is tried once more.
-    if (!takeLock() && (askRunningInstanceToShow() || !takeLock())) {
+    if (!takeLock() && (handOver(command) || !takeLock())) {
         return false;
     }
     // A socket left by an instance that crashed, or anything else by that name.
@@ -126,14 +146,14 @@ bool SingleInstance::takeLock() {
     return true;
 }
 
-bool SingleInstance::askRunningInstanceToShow() {
+bool SingleInstance::handOver(const QByteArray& command) {
     // The running instance may hold the lock a moment before it listens.
     const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + 3000;
     do {
         QLocalSocket socket;
         socket.connectToServer(socketPath());
         if (socket.waitForConnected(500)) {
-            socket.write("show\n");
+            socket.write(command + '\n');
             socket.waitForBytesWritten(1000);
             return true;
         }

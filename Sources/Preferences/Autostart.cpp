@@ -140,10 +140,17 @@ QByteArray Autostart::entryFor(const QString& program) {
     if (!launcher.open(QIODevice::ReadOnly)) {
         throw std::runtime_error("the launcher entry is not built in");
     }
+    // The main group starts the program in the tray; each action starts it with the action's own
+    // arguments.
     QByteArray entry;
+    bool inMainGroup = false;
     for (const QByteArray& line : launcher.readAll().split('\n')) {
-        if (line.startsWith("Exec=")) {
-            entry += "Exec=" + (execArgument(program) + u' ' + argument()).toUtf8() + '\n';
+        if (line.startsWith('[')) {
+            inMainGroup = line == "[Desktop Entry]";
+            entry += entry.isEmpty() ? line + '\n' : '\n' + line + '\n';
+        } else if (line.startsWith("Exec=")) {
+            const QByteArray arguments = inMainGroup ? argument().toUtf8() : line.mid(line.indexOf(' ') + 1);
+            entry += "Exec=" + execArgument(program).toUtf8() + ' ' + arguments + '\n';
         } else if (!line.isEmpty()) {
             entry += line + '\n';
         }

@@ -5,6 +5,7 @@
 #include "PanelView.h"
 #include "PanelWindow.h"
 #include "Recorder.h"
+#include "RemoteControl.h"
 #include "StatusNotifierItem.h"
 
 #include <QApplication>
@@ -26,6 +27,8 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
         QIcon::setThemeName(QStringLiteral("hicolor"));
     }
     buildTrayMenu();
+    control_ = std::make_unique<RemoteControl>(*recorder_, settings_);
+    control_->registerOnSessionBus();
     statusItem_ = std::make_unique<Tray::StatusNotifierItem>(QStringLiteral(VELMOR_APP_ID),
                                                              QStringLiteral("Велмор"), &trayMenu_);
     auto* panel = new PanelView(*recorder_);
@@ -200,6 +203,18 @@ QRect VelmorApp::iconGeometry() const {
         return trayIcon_.geometry();
     }
     return lastClick_.isNull() ? QRect() : QRect(lastClick_, QSize(1, 1));
+}
+
+void VelmorApp::perform(const QByteArray& command) {
+    if (command == "start") {
+        control_->start();
+    } else if (command == "stop") {
+        control_->stopAndSend();
+    } else if (command == "toggle") {
+        control_->toggle();
+    } else {
+        showPanel();
+    }
 }
 
 void VelmorApp::showPanel() {

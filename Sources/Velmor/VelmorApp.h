@@ -13,6 +13,7 @@
 
 class PanelView;
 class Recorder;
+class RemoteControl;
 namespace Tray {
 class PanelWindow;
 class StatusNotifierItem;
@@ -38,6 +39,9 @@ public:
     QString toolTipText() const;
 
     void showPanel();
+    // A command from the command line or a later launch: "show", "start", "stop" (and send) or
+    // "toggle".
+    void perform(const QByteArray& command);
     QMenu& trayMenu() { return trayMenu_; }
 
     // Ends the process at once, whatever the recorder is doing: nothing waits for a mixdown or an
@@ -79,4 +83,5 @@ private:
     QAction* sendSavedAction_ = nullptr;
     QAction* cancelSendAction_ = nullptr;
     std::unique_ptr<Tray::PanelWindow> window_;
+    std::unique_ptr<RemoteControl> control_;
 };

@@ -14,13 +14,25 @@ int main(int argc, char* argv[]) {
     // Living in the tray, closing the panel must not end the process.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // "--start", "--stop" (and send) or "--toggle" acts on the running instance, or on this one
+    // once it runs; a plain launch shows the panel.
+    QByteArray command = "show";
+    for (const QString& argument : QApplication::arguments().mid(1)) {
+        if (argument.startsWith(QStringLiteral("--")) &&
+            Instance::SingleInstance::isCommand(argument.mid(2).toUtf8())) {
+            command = argument.mid(2).toUtf8();
+        }
+    }
     Instance::SingleInstance instance;
-    if (!instance.claim()) {
+    if (!instance.claim(command)) {
         return 0;
     }
-    VelmorApp app(nullptr, QApplication::arguments().contains(Preferences::Autostart::argument())
-                               ? VelmorApp::Start::withSession
-                               : VelmorApp::Start::byUser);
-    QObject::connect(&instance, &Instance::SingleInstance::showRequested, &app, &VelmorApp::showPanel);
+    const bool isAutostart = QApplication::arguments().contains(Preferences::Autostart::argument());
+    VelmorApp app(nullptr,
+                  isAutostart || command != "show" ? VelmorApp::Start::withSession : VelmorApp::Start::byUser);
+    QObject::connect(&instance, &Instance::SingleInstance::commandReceived, &app, &VelmorApp::perform);
+    if (command != "show") {
+        app.perform(command);
+    }
     return application.exec();
 }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,17 +22,24 @@ class SingleInstanceTest : public QObject {
             .size();
     }
 
-    // A claims, B cannot and reaches A.
-    void checkOneRunsAndTheOtherIsShown() {
+    // A claims, B cannot and hands A its command; a stranger's line on the socket is not taken.
+    void checkOneRunsAndTheOtherIsShown(const QByteArray& command = "show") {
         Instance::SingleInstance first(dir());
         QVERIFY(first.claim());
-        QSignalSpy shown(&first, &Instance::SingleInstance::showRequested);
+        QSignalSpy received(&first, &Instance::SingleInstance::commandReceived);
+        QLocalSocket stranger;
+        stranger.connectToServer(QDir(dir()).filePath(QStringLiteral("socket")));
+        QVERIFY(stranger.waitForConnected(1000));
+        stranger.write("rm -rf ~\n");
+        QVERIFY(stranger.waitForBytesWritten(1000));
+        QTRY_COMPARE(stranger.state(), QLocalSocket::UnconnectedState); // read, and let go
         const qsizetype open = openDescriptors();
         {
             Instance::SingleInstance second(dir());
-            QVERIFY(!second.claim());
+            QVERIFY(!second.claim(command));
         }
-        QTRY_COMPARE(shown.size(), 1);
+        QTRY_COMPARE(received.size(), 1);
+        QCOMPARE(received[0][0].toByteArray(), command);
         QCOMPARE(openDescriptors(), open); // a launch that ends keeps nothing open
         struct stat info = {};
         QCOMPARE(::lstat(QFile::encodeName(dir()).constData(), &info), 0);
@@ -53,10 +61,10 @@ private slots:
         QVERIFY(withSession.startsWith(home_.path()));
     }
 
-    void oneRunsAndALaterLaunchShowsIt() {
+    void oneRunsAndALaterLaunchHandsItsCommandOver() {
         checkOneRunsAndTheOtherIsShown();
         // The first has ended: the next launch runs.
-        checkOneRunsAndTheOtherIsShown();
+        checkOneRunsAndTheOtherIsShown("toggle");
     }
 
     // A lock held by an instance that does not answer (killed a moment ago) is tried again once,

@@ -253,6 +253,20 @@ check "a second launch without XDG_RUNTIME_DIR and with another TMPDIR shows the
 instances() { for exe in /proc/[0-9]*/exe; do [ "$(readlink "$exe" 2>/dev/null)" = "$(readlink -f "$app")" ] && echo; done | wc -l; }
 check "only one instance runs" '[ "$(instances)" = 1 ]'
 
+# Driven from outside, as a key binding or a script does: a launch with --start hands it to the
+# running app and ends; the app's D-Bus object tells its state; Toggle() stops and sends.
+bus_state() {
+    gdbus call --session --dest app.velmor.Velmor --object-path /app/velmor/Velmor \
+        --method org.freedesktop.DBus.Properties.Get app.velmor.Velmor.Recorder State 2>/dev/null
+}
+check "a launch with --start hands it over and ends" 'timeout 10 env -u XDG_RUNTIME_DIR "$app" --start'
+check "the D-Bus State reads recording" 'wait_until 5 sh -c "$(declare -f bus_state); bus_state | grep -q recording"'
+sleep 1.5
+check "Toggle() over D-Bus stops and sends" \
+    'gdbus call --session --dest app.velmor.Velmor --object-path /app/velmor/Velmor --method app.velmor.Velmor.Recorder.Toggle >/dev/null && wait_received $((received_before + 4))'
+check "and the State is idle again" 'wait_until 10 sh -c "$(declare -f bus_state); bus_state | grep -q idle"'
+received_before=$((received_before + 1))
+
 # A tray that goes away and comes back (a panel restarting, or starting after the app): the
 # panel becomes a window of its own, then moves back behind the icon.
 hidden_panel() { ! shown_panel; }
