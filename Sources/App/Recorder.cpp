@@ -68,6 +68,7 @@ QCoro::Task<> Recorder::start() {
 }
 
 void Recorder::interrupt(const QString& description) {
+    capture_.keepTitle(title());
     const std::shared_ptr<Recording> recording = capture_.interrupt();
     if (!recording) {
         return;
@@ -96,6 +97,7 @@ void Recorder::tick() {
     }
     const double seconds = double(capture_.startedAt()->msecsTo(Dispatch::Clock::current().now())) / 1000.0;
     elapsedText = formatElapsed(seconds);
+    capture_.keepTitle(title());
     checkSources();
 }
 
@@ -207,7 +209,11 @@ QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<Recording>
     }
     if (outcome.result == Delivery::Result::sent) {
         lastLink = outcome.link;
-        status = QStringLiteral("Отправлено. Протокол будет через несколько минут.");
+        status = QStringLiteral("Отправлено. Протокол будет через несколько минут.") +
+                 (outcome.keptUnreadable.isEmpty()
+                      ? QString()
+                      : QStringLiteral(" Файл записи, который не удалось прочитать, оставлен в ") +
+                            outcome.keptUnreadable);
         notify(QStringLiteral("Запись отправлена"), QStringLiteral("Велмор распознаёт речь и собирает протокол."));
     } else {
         status = QStringLiteral("Ошибка: ") + outcome.failure + keptText(recording->path());

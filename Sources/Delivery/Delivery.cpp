@@ -69,7 +69,10 @@ UploadLabels Delivery::labelsOf(const WorkDirectory& dir, const std::function<QS
     info.name = labels.name;
     info.date = labels.date;
     info.title = labels.title;
-    dir.writeInfo(info);
+    if (!dir.writeInfo(info)) {
+        throw VelmorError(QStringLiteral("Не удалось сохранить сведения о записи (recording.json) — "
+                                         "возможно, диск заполнен"));
+    }
     return labels;
 }
 
@@ -91,7 +94,17 @@ QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<Recording>& 
             sendRecording(mixed, server, apiKey, labels, kUploadIdleTimeoutSeconds, isCancelled, onUploadProgress);
         outcome.link = co_await uploading;
         outcome.result = Result::sent;
-        recording->directory().remove();
+        WorkDirectory& dir = recording->directory();
+        if (recording->hasUnreadableWorkFile()) {
+            // What could not be read is the user's to look at: kept, and marked so that it is
+            // not offered again.
+            WorkDirectory::Info info = dir.readInfo();
+            info.isSent = true;
+            dir.writeInfo(info);
+            outcome.keptUnreadable = recording->path();
+        } else {
+            dir.remove();
+        }
     } catch (...) {
         const bool isCancelledNow = isCancelled->load();
         outcome.failure = isCancelledNow ? QStringLiteral("Отправка отменена") : currentErrorDescription();

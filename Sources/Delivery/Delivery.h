@@ -28,6 +28,8 @@ public:
         Result result = Result::failed;
         QUrl link;       // when sent
         QString failure; // otherwise: what went wrong, for the user
+        // Sent, but a work file that could not be read was kept: where it is.
+        QString keptUnreadable;
     };
 
     // Each step as it begins: "Сводим запись…", "Отправляем в Велмор…".

@@ -117,6 +117,7 @@ QCoro::Task<QString> mixToSend(const std::shared_ptr<Recording>& recording,
         return std::pair<Sources, bool>{std::move(sources), isWhole};
     });
     const std::pair<Sources, bool> found = co_await looking;
+    recording->noteUnreadableWorkFile(found.first.isAnyUnreadable);
     if (found.second) {
         recording->dropLiveExport();
         co_return dir.borrowedMixPath();

@@ -35,8 +35,12 @@ QList<SavedRecordings::Entry> SavedRecordings::scan() {
             // A recording being made or sent, here or in another process, is not looked at.
             const std::shared_ptr<WorkDirectory> dir =
                 WorkDirectory::open(QDir(root).filePath(name), WorkDirectory::Hold::toLook);
-            if (dir && holdsRecording(*dir)) {
-                found.add(Entry{dir->path(), dir->readInfo().recordedAt, nullptr});
+            if (!dir) {
+                continue;
+            }
+            const WorkDirectory::Info info = dir->readInfo();
+            if (!info.isSent && holdsRecording(*dir)) {
+                found.add(Entry{dir->path(), info.recordedAt, nullptr});
             }
         }
     }

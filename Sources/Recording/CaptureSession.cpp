@@ -61,6 +61,7 @@ QCoro::Task<> CaptureSession::start() {
     stream_ = std::move(stream);
     writer_ = std::move(writer);
     recording_ = std::make_shared<Recording>(dir);
+    keptTitle_.clear();
     isStopping_ = false;
     recording_->followWorkFiles();
     startedAt_ = Dispatch::Clock::current().now();
@@ -80,6 +81,18 @@ void CaptureSession::closeWorkFiles() {
             writer_->closeFiles();
         }
     });
+}
+
+void CaptureSession::keepTitle(const QString& title) {
+    if (!recording_ || title == keptTitle_) {
+        return;
+    }
+    const WorkDirectory& dir = recording_->directory();
+    WorkDirectory::Info info = dir.readInfo();
+    info.title = title.left(WorkDirectory::kTitleLimit);
+    if (dir.writeInfo(info)) {
+        keptTitle_ = title;
+    }
 }
 
 std::function<void(std::exception_ptr)> CaptureSession::interruptionHandler() {

@@ -42,6 +42,9 @@ public:
     // Completes the work files of a running capture on the capture queue, so that a process that
     // ends now leaves them whole.
     void closeWorkFiles();
+    // Keeps the title being typed with the recording being made, so that it is sent with it even
+    // after an interruption or a crash.
+    void keepTitle(const QString& title);
 
 signals:
     // Each second while recording.
@@ -62,6 +65,7 @@ private:
     std::shared_ptr<CaptureWriter> writer_;
     std::optional<QDateTime> startedAt_;
     QString lastPath_;
+    QString keptTitle_;
     QTimer timer_;
     bool isStopping_ = false;
 };

@@ -32,7 +32,12 @@ public:
     // Finished or given up: of no further use to this recording.
     void dropLiveExport() { live_.reset(); }
 
+    // A work file is there but could not be read: it is left out of the mix and kept on disk.
+    bool hasUnreadableWorkFile() const { return hasUnreadableWorkFile_; }
+    void noteUnreadableWorkFile(bool isUnreadable) { hasUnreadableWorkFile_ = isUnreadable; }
+
 private:
     std::shared_ptr<WorkDirectory> dir_;
     std::shared_ptr<Media::LiveExport> live_;
+    bool hasUnreadableWorkFile_ = false;
 };

@@ -206,6 +206,7 @@ WorkDirectory::Info WorkDirectory::readInfo() const {
         info.endedAt = time("endedAt");
         info.title = object.value(QStringLiteral("title")).toString().left(kTitleLimit);
         info.sources = object.value(QStringLiteral("sources")).toObject();
+        info.isSent = object.value(QStringLiteral("sent")).toBool();
         const QString date = object.value(QStringLiteral("date")).toString();
         if (plausible(QDateTime(QDate::fromString(date, Qt::ISODate), QTime(12, 0), QTimeZone::utc())).isValid()) {
             info.name = object.value(QStringLiteral("name")).toString().left(kTitleLimit);
@@ -257,7 +258,7 @@ QDateTime WorkDirectory::audioEnd() const {
     return latest.isValid() ? latest : info.recordedAt;
 }
 
-void WorkDirectory::writeInfo(const Info& info) const {
+bool WorkDirectory::writeInfo(const Info& info) const {
     QJsonObject object;
     const auto insertTime = [&](const char* key, const QDateTime& time) {
         if (time.isValid()) {
@@ -274,17 +275,24 @@ void WorkDirectory::writeInfo(const Info& info) const {
         object.insert(QStringLiteral("name"), info.name);
         object.insert(QStringLiteral("date"), info.date);
     }
+    if (info.isSent) {
+        object.insert(QStringLiteral("sent"), true);
+    }
     const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
     const int fd =
         ::openat(fd_, kInfoDraft, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0) {
-        return;
+        return false;
     }
-    const bool isWritten = ::write(fd, text.constData(), std::size_t(text.size())) == ssize_t(text.size());
+    // On disk before it replaces the last one: a power loss leaves one of the two, whole.
+    const bool isWritten =
+        ::write(fd, text.constData(), std::size_t(text.size())) == ssize_t(text.size()) && ::fsync(fd) == 0;
     ::close(fd);
     if (!isWritten || ::renameat(fd_, kInfoDraft, fd_, kInfoFile) != 0) {
         ::unlinkat(fd_, kInfoDraft, 0);
+        return false;
     }
+    return true;
 }
 
 void WorkDirectory::removeWorkFiles() const {

@@ -34,6 +34,8 @@ public:
         // What each source held, once the recording ended: {"system"|"microphone": {"peakDb",
         // "seconds", "silentSeconds"}}. Kept as it is through every rewrite.
         QJsonObject sources;
+        // Delivered, with a work file that could not be read kept for the user: never offered again.
+        bool isSent = false;
         bool isNamed() const { return !name.isEmpty() && !date.isEmpty(); }
     };
 
@@ -78,8 +80,8 @@ public:
     // What recording.json says, read without blocking and up to 64 KB; dates out of range and a
     // missing start fall back to the work files' times, a long title is cut to kTitleLimit.
     Info readInfo() const;
-    // Written whole or not at all.
-    void writeInfo(const Info& info) const;
+    // Written whole and synced, or not at all: false then.
+    bool writeInfo(const Info& info) const;
     // When the audio ended: as written, else the work files' last change.
     QDateTime audioEnd() const;
 

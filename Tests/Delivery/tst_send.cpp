@@ -2,10 +2,12 @@
 // the local receiver over HTTP, and notifications on the private session bus.
 #include "FakeCapture.h"
 #include "Mixdown.h"
+#include "MockClock.h"
 #include "TestSupport.h"
 #include "WorkDirectory.h"
 
 #include <QDir>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
@@ -401,6 +403,55 @@ private slots:
         const QString id = first.lastLink()->path().section('/', -1);
         const double seconds = TestSupport::probe(tmp_.filePath("received/" + id + "/recording.m4a")).seconds;
         QVERIFY2(seconds > 1.9, qPrintable(QString::number(seconds)));
+    }
+
+    // Nothing of the user's is lost on the way: a work file that cannot be read stays on disk
+    // (and is not offered again), a title typed before an interruption goes with the recording,
+    // and a recording whose metadata cannot be written is not sent under a name it cannot keep.
+    void nothingOfTheUsersIsLost() {
+        // A damaged microphone file beside a good system file: its first bytes overwritten.
+        const QString damaged = savedDir(tmp_.path(), QDateTime::currentDateTime().addSecs(-600), QString());
+        TestSupport::writeCaf(damaged + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        TestSupport::writeCaf(damaged + "/mic.caf", 1.0, TestSupport::tone(1000, 0.3));
+        QFile mic(damaged + "/mic.caf");
+        QVERIFY(mic.open(QIODevice::ReadWrite) && mic.write("XXXX") == 4);
+        mic.close();
+        auto recorder = recorderWithSaved(1);
+        QCoro::waitFor(recorder->sendSaved(server_, QStringLiteral("vl_right")));
+        QCOMPARE(recorder->status(),
+                 sent() + QStringLiteral(" Файл записи, который не удалось прочитать, оставлен в ") + damaged);
+        QVERIFY(QFileInfo::exists(damaged + "/mic.caf"));
+        recorderWithSaved(0);
+
+        // A title typed, then the recording interrupted: sent later with that title.
+        auto service = std::make_shared<FakeCaptureService>();
+        MockClock clock;
+        Recorder interrupted(service);
+        QCoro::waitFor(interrupted.start());
+        service->deliver(1.0);
+        interrupted.title = QStringLiteral("Созвон");
+        clock.advance(1000); // kept a second behind the typing, as a crash would find it
+        QFile info(interrupted.capture().lastPath() + "/recording.json");
+        QVERIFY(info.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(info.readAll())["title"].toString(), QStringLiteral("Созвон"));
+        interrupted.title = QStringLiteral("Созвон с юристами");
+        service->fail();
+        QTRY_VERIFY(!interrupted.isRecording());
+        QCoro::waitFor(interrupted.sendSaved(server_, QStringLiteral("vl_right")));
+        QCOMPARE(interrupted.status(), sent());
+        QVERIFY(!receivedWithTitle(*receiver_, QStringLiteral("Созвон с юристами")).isEmpty());
+
+        // recording.json cannot be replaced (a directory where its draft goes): not sent, kept.
+        const QString unwritable = savedDir(tmp_.path(), QDateTime::currentDateTime().addSecs(-300), QString());
+        TestSupport::writeCaf(unwritable + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        QVERIFY(QDir().mkpath(unwritable + "/recording.json.new"));
+        const qsizetype received = receiver_->received().size();
+        recorder = recorderWithSaved(1);
+        QCoro::waitFor(recorder->sendSaved(server_, QStringLiteral("vl_right")));
+        QVERIFY2(recorder->status().startsWith(QStringLiteral("Ошибка: Не удалось сохранить сведения о записи")),
+                 qPrintable(recorder->status()));
+        QCOMPARE(receiver_->received().size(), received);
+        QCOMPARE(recorder->savedCount(), 1);
     }
 
     void aStalledSendCanBeCancelledAndStaysSaved() {
