@@ -29,6 +29,9 @@ Recorder::Recorder(std::shared_ptr<Capture::CaptureService> captureService)
     connect(&capture_, &CaptureSession::ticked, this, &Recorder::tick);
     // A clock that jumps is read again at once, not at the next second.
     connect(&Dispatch::Clock::current(), &Dispatch::Clock::moved, this, &Recorder::tick);
+    connect(&Dispatch::Clock::current(), &Dispatch::Clock::moved, this, &Recorder::pollProgress);
+    progressPoll_.setInterval(1000);
+    connect(&progressPoll_, &QTimer::timeout, this, &Recorder::pollProgress);
     connect(&capture_, &CaptureSession::endedByItself, this, &Recorder::interrupt);
     delivery_.onStep = [this](const QString& step) { status = step; };
     const QPointer<Recorder> self(this);
@@ -198,12 +201,23 @@ void Recorder::showProgress(qint64 done, qint64 total, bool isMixing) {
     }
 }
 
+void Recorder::pollProgress() {
+    if (!delivery_.isSending()) {
+        return;
+    }
+    if (const std::optional<SendProgress> shown = progressMeter_.poll()) {
+        progress = *shown;
+    }
+}
+
 QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<Recording>& recording, const QString& server,
                                                 const QString& apiKey,
                                                 const std::function<QString()>& typedTitle) {
     progressMeter_.restart();
+    progressPoll_.start();
     QCoro::Task<Delivery::Outcome> sending = delivery_.send(recording, server, apiKey, typedTitle);
     const Delivery::Outcome outcome = co_await sending;
+    progressPoll_.stop();
     if (progress()) {
         progress = std::nullopt;
     }

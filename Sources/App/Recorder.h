@@ -14,6 +14,7 @@
 #include <QCoroTask>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 #include <optional>
@@ -103,6 +104,7 @@ private:
     void checkSources();
     // On the main thread, from the upload's or the mixdown's reports.
     void showProgress(qint64 done, qint64 total, bool isMixing);
+    void pollProgress();
     void interrupt(const QString& description);
     void keepSaved(SavedRecordings::Entry entry);
     void forgetSaved(const QString& path);
@@ -114,4 +116,6 @@ private:
     SavedRecordings saved_;
     SourceWatch sourceWatch_;
     ProgressMeter progressMeter_;
+    // Looks at a send's progress once a second while no report comes.
+    QTimer progressPoll_;
 };

@@ -17,7 +17,9 @@ QString SendProgress::text() const {
     QString text = isMixing
                        ? QStringLiteral("%1%").arg(percent())
                        : QStringLiteral("%1% · %2 из %3 МБ").arg(percent()).arg(megabytes(done), megabytes(total));
-    if (secondsLeft >= 0) {
+    if (isWaitingForServer) {
+        text += QStringLiteral(" · ждём ответа сервера");
+    } else if (secondsLeft >= 0) {
         text += QStringLiteral(" · осталось ") + Recorder::formatElapsed(secondsLeft);
     }
     return text;
@@ -26,6 +28,18 @@ QString SendProgress::text() const {
 void ProgressMeter::restart() {
     stageStartMs_.reset();
     lastShownMs_.reset();
+    shown_.reset();
+    allSentMs_.reset();
+}
+
+std::optional<SendProgress> ProgressMeter::poll() {
+    const qint64 now = Dispatch::Clock::current().monotonicMs();
+    if (!shown_ || shown_->isWaitingForServer || !allSentMs_ || now - *allSentMs_ < kServerWaitMs) {
+        return std::nullopt;
+    }
+    shown_->isWaitingForServer = true;
+    shown_->secondsLeft = -1;
+    return shown_;
 }
 
 std::optional<SendProgress> ProgressMeter::report(qint64 done, qint64 total, bool isMixing) {
@@ -44,5 +58,12 @@ std::optional<SendProgress> ProgressMeter::report(qint64 done, qint64 total, boo
     if (elapsed >= kRateAfterMs && done > 0) {
         shown.secondsLeft = int(double(total - done) * double(elapsed) / double(done) / 1000.0);
     }
+    const bool isAllSent = !isMixing && total > 0 && done == total;
+    if (!isAllSent) {
+        allSentMs_.reset();
+    } else if (!allSentMs_) {
+        allSentMs_ = now;
+    }
+    shown_ = shown;
     return shown;
 }

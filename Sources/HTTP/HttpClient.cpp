@@ -119,7 +119,7 @@ Response uploadBlocking(const UploadRequest& request) {
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, long(request.idleTimeoutSeconds));
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, long(request.connectTimeoutSeconds));
     // Idle, not total: a long upload may take as long as it needs while bytes keep moving. The
     // wait for the server's answer after the last byte counts as idle time too.
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -141,6 +141,12 @@ Response uploadBlocking(const UploadRequest& request) {
     }
     if (result != CURLE_OK) {
         const QString reason = QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(result));
+        // Out of time before the connection stood: the server was never reached.
+        curl_off_t connected = 0;
+        if (result == CURLE_OPERATION_TIMEDOUT &&
+            curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK && connected == 0) {
+            throw HttpError(HttpError::Kind::CannotConnect, reason);
+        }
         throw HttpError::fromCurl(result, reason);
     }
     long status = 0;

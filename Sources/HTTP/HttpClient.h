@@ -17,6 +17,7 @@ struct UploadRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     QString bodyFile;                               // streamed, never read into memory
     int idleTimeoutSeconds = 600;                   // no byte moved for this long ends the transfer
+    int connectTimeoutSeconds = 30;                 // a connection not made by then is not made
     std::shared_ptr<std::atomic<bool>> isCancelled; // set: the transfer ends within a second
     // Called on the transfer's thread as the body goes out: the bytes the network has taken
     // (sent, not merely queued in the socket) and the body's size.

@@ -39,6 +39,15 @@ private slots:
         clock.advance(1800);
         QCOMPARE(meter.report(500, 1000, false)->secondsLeft, 2);  // half in 2 s: 2 s to go
         QCOMPARE(meter.report(1000, 1000, true)->secondsLeft, -1); // a new stage, a new rate
+        // Every byte out and no reply: told after ten seconds, once.
+        QVERIFY(meter.report(1000, 1000, false));
+        clock.advance(9999);
+        QVERIFY(!meter.poll());
+        clock.advance(1);
+        const std::optional<SendProgress> waiting = meter.poll();
+        QVERIFY(waiting && waiting->isWaitingForServer);
+        QVERIFY(waiting->text().endsWith(QStringLiteral("МБ · ждём ответа сервера")));
+        QVERIFY(!meter.poll());
     }
 
     void elapsedTextFormatting() {

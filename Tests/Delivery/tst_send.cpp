@@ -455,6 +455,7 @@ private slots:
     }
 
     void aStalledSendCanBeCancelledAndStaysSaved() {
+        MockClock clock;
         const TestSupport::SilentServer silent;
         const QString dir = savedDir(tmp_.path(), QDateTime::currentDateTime(), QString());
         TestSupport::writeCaf(dir + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
@@ -467,6 +468,10 @@ private slots:
         QCoro::waitFor(recorder->sendSaved(address, QStringLiteral("vl_right")));
         QCoro::waitFor(recorder->start());
         QCOMPARE(recorder->status(), QStringLiteral("Отправляем в Велмор…"));
+        // All of it out, no reply: the bar says the server is awaited.
+        QTRY_VERIFY(recorder->progress() && recorder->progress()->percent() == 100);
+        clock.advance(10'000);
+        QVERIFY(recorder->progress()->isWaitingForServer);
         recorder->cancelSend();
         QCoro::waitFor(sending);
         QCOMPARE(recorder->status(), QStringLiteral("Ошибка: Отправка отменена. Файл сохранён в ") + dir);

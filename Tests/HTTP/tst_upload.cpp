@@ -1,5 +1,6 @@
 // The upload against real HTTP servers on 127.0.0.1: a scripted one that answers each case, and
 // the local receiver.
+#include "HttpError.h"
 #include "TestSupport.h"
 #include "UploadRequest.h"
 #include "VelmorError.h"
@@ -247,6 +248,23 @@ private slots:
         const auto stalled = send(server_.address(), QStringLiteral("k"), QString(), 2);
         server_.stall = false;
         QCOMPARE(stalled.error, QStringLiteral("Превышен лимит времени на запрос"));
+        // A connection that is never made ends on its own bound, not the idle rule's.
+        QProcess unanswered;
+        unanswered.start(QStringLiteral("/usr/bin/python3"),
+                         {QStringLiteral(VELMOR_SOURCE_DIR "/Tests/support/unanswered_connect.py")});
+        QVERIFY(unanswered.waitForReadyRead(10000));
+        Http::UploadRequest request;
+        request.url = "http://127.0.0.1:" + unanswered.readLine().trimmed() + "/api/transcribe";
+        request.bodyFile = file_;
+        request.connectTimeoutSeconds = 1;
+        try {
+            Http::uploadBlocking(request);
+            QFAIL("connected");
+        } catch (const Http::HttpError& error) {
+            QCOMPARE(error.kind(), Http::HttpError::Kind::CannotConnect);
+        }
+        unanswered.kill();
+        unanswered.waitForFinished();
     }
 
     void anEarlyRefusalKeepsTheServersAnswer() {
