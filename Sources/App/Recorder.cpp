@@ -238,16 +238,25 @@ QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<Recording>
 
 QCoro::Task<> Recorder::findSaved() {
     const QPointer<Recorder> self(this);
-    QList<SavedRecordings::Entry> found;
+    SavedRecordings::Found found;
     try {
-        QCoro::Task<QList<SavedRecordings::Entry>> scanning = Dispatch::runInBackground(&SavedRecordings::scan);
+        QCoro::Task<SavedRecordings::Found> scanning = Dispatch::runInBackground(&SavedRecordings::scan);
         found = co_await scanning;
     } catch (...) {
         // An unreadable work root holds nothing to offer.
     }
     if (self) {
-        saved_.add(found);
+        saved_.add(found.entries);
         savedCount = saved_.count();
+        // Told once, here; never offered, so nothing about them fails at every start.
+        const QString unusable = found.unusable > 0
+                                     ? QStringLiteral("Есть записи, которые не удаётся прочитать: %1 — они в %2")
+                                           .arg(found.unusable)
+                                           .arg(found.unusableFolder)
+                                     : QString();
+        if (unusable != unusableSaved()) {
+            unusableSaved = unusable;
+        }
     }
 }
 

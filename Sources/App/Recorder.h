@@ -51,6 +51,8 @@ public:
     Published<std::optional<QUrl>> lastLink{[this] { emit objectWillChange(); }, std::nullopt};
     // How many recordings wait on disk to be sent.
     Published<int> savedCount{[this] { emit objectWillChange(); }, 0};
+    // Recordings on disk that cannot be read, for the panel; empty when there are none.
+    Published<QString> unusableSaved{[this] { emit objectWillChange(); }, QString()};
     // What is wrong with a source of the recording being made (a silent microphone, no sound
     // from the computer); empty while both are heard.
     Published<QString> sourceWarning{[this] { emit objectWillChange(); }, QString()};

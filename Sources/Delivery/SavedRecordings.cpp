@@ -25,11 +25,17 @@ bool SavedRecordings::holdsRecording(const WorkDirectory& dir) {
            isLongerThanAFifthOfASecond(dir, WorkDirectory::Source::Microphone);
 }
 
-QList<SavedRecordings::Entry> SavedRecordings::scan() {
+SavedRecordings::Found SavedRecordings::scan() {
     SavedRecordings found;
+    Found result;
     for (const QString& root : WorkDirectory::roots()) {
         for (const QString& name : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
             if (!WorkDirectory::isWorkDirectoryName(name)) {
+                continue;
+            }
+            if (WorkDirectory::isUnusable(QDir(root).filePath(name))) {
+                ++result.unusable;
+                result.unusableFolder = root;
                 continue;
             }
             // A recording being made or sent, here or in another process, is not looked at.
@@ -44,7 +50,8 @@ QList<SavedRecordings::Entry> SavedRecordings::scan() {
             }
         }
     }
-    return found.entries();
+    result.entries = found.entries();
+    return result;
 }
 
 SavedRecordings::Entry SavedRecordings::entryOf(const std::shared_ptr<Recording>& recording, bool staysHeld) {

@@ -19,9 +19,16 @@ public:
         std::shared_ptr<Recording> held;
     };
 
+    struct Found {
+        QList<Entry> entries;
+        // This user's recordings that cannot be read or written, never offered: how many, and a
+        // folder they are in.
+        int unusable = 0;
+        QString unusableFolder;
+    };
     // Blocking: this user's recordings in the work roots that nothing holds (none being made or
     // sent by this or another process), oldest first.
-    static QList<Entry> scan();
+    static Found scan();
     // A finished mix, or a work file of more than 0.2 s.
     static bool holdsRecording(const WorkDirectory& dir);
     static bool holdsRecording(const Recording& recording) { return holdsRecording(recording.directory()); }

@@ -127,6 +127,9 @@ void PanelView::addSendingControls(QBoxLayout* stack) {
     stack->addWidget(sendBar_);
     meetingLink_ = linkLabel(QStringLiteral("Открыть встречу в Велмор"));
     stack->addWidget(meetingLink_);
+    unusableSaved_ = captionLabel(QString(), warningColor());
+    unusableSaved_->setWordWrap(true);
+    stack->addWidget(unusableSaved_);
     auto* savedRow = new QHBoxLayout;
     sendSavedButton_ = new QPushButton;
     cancelSendButton_ = new QPushButton(QStringLiteral("Отменить отправку"));
@@ -226,6 +229,8 @@ void PanelView::refresh() {
     }
     sendSavedButton_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(recorder_.savedCount()));
     sendSavedButton_->setVisible(recorder_.canSendSaved());
+    unusableSaved_->setText(recorder_.unusableSaved());
+    unusableSaved_->setVisible(!recorder_.unusableSaved().isEmpty());
     cancelSendButton_->setVisible(recorder_.isSending());
     adjustSize();
     if (window()) {

@@ -66,5 +66,6 @@ private:
     QProgressBar* sendBar_ = nullptr;
     QLabel* meetingLink_ = nullptr;
     QPushButton* sendSavedButton_ = nullptr;
+    QLabel* unusableSaved_ = nullptr;
     QPushButton* cancelSendButton_ = nullptr;
 };

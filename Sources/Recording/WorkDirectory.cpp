@@ -110,6 +110,13 @@ std::shared_ptr<WorkDirectory> WorkDirectory::create() {
     return std::shared_ptr<WorkDirectory>(new WorkDirectory(fd, path));
 }
 
+bool WorkDirectory::isUnusable(const QString& path) {
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::getuid() &&
+           ((status.st_mode & S_IRWXU) != S_IRWXU || (status.st_mode & (S_IRWXG | S_IRWXO)) != 0);
+}
+
 std::shared_ptr<WorkDirectory> WorkDirectory::open(const QString& path, Hold hold) {
     const QString clean = QDir::cleanPath(path);
     const int fd = ::open(QFile::encodeName(clean).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

@@ -45,6 +45,9 @@ public:
     // Where recordings of earlier runs may be: the root and the temporary directory.
     static QStringList roots();
     static bool isWorkDirectoryName(const QString& name);
+    // This user's directory there, but one that cannot be used: not readable, writable and
+    // searchable by the user, or open to others.
+    static bool isUnusable(const QString& path);
 
     // A new, empty, held directory in root(). Throws VelmorError.
     static std::shared_ptr<WorkDirectory> create();

@@ -452,6 +452,15 @@ private slots:
                  qPrintable(recorder->status()));
         QCOMPARE(receiver_->received().size(), received);
         QCOMPARE(recorder->savedCount(), 1);
+
+        // A recording that cannot be read or written is never offered, only counted once.
+        const QString locked = savedDir(tmp_.path(), QDateTime::currentDateTime().addSecs(-200), QString());
+        TestSupport::writeCaf(locked + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+        const auto later = recorderWithSaved(1);
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QCOMPARE(later->unusableSaved(),
+                 QStringLiteral("Есть записи, которые не удаётся прочитать: 1 — они в ") + tmp_.path());
     }
 
     void aStalledSendCanBeCancelledAndStaysSaved() {
