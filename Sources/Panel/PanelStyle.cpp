@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
+#include <algorithm>
+#include <cmath>
 
 namespace PanelStyle {
 
@@ -19,12 +21,40 @@ QFont captionFont() {
     return font;
 }
 
-QColor secondaryColor(const QWidget* widget) {
-    return widget->palette().color(QPalette::PlaceholderText);
+namespace {
+
+// Relative luminance and contrast ratio as the accessibility guidelines define them.
+double luminance(const QColor& color) {
+    const auto channel = [](double value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
 }
 
-QColor warningColor() {
-    return QColor(0xff, 0x95, 0x00);
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+QColor readable(const QColor& color, const QColor& background) {
+    const bool isLight = luminance(background) > 0.18;
+    QColor adjusted = color.toHsl();
+    for (int step = 0; step < 100 && contrast(adjusted, background) < 4.5; ++step) {
+        const double lightness = std::clamp(adjusted.lightnessF() + (isLight ? -0.01 : 0.01), 0.0, 1.0);
+        adjusted.setHslF(adjusted.hslHueF(), adjusted.hslSaturationF(), lightness);
+    }
+    return adjusted.toRgb();
+}
+
+QColor secondaryColor(const QWidget* widget) {
+    return readable(widget->palette().color(QPalette::PlaceholderText), widget->palette().color(QPalette::Window));
+}
+
+QColor warningColor(const QWidget* widget) {
+    return readable(QColor(0xff, 0x95, 0x00), widget->palette().color(QPalette::Window));
 }
 
 QLabel* captionLabel(const QString& text, const QColor& color) {

@@ -15,8 +15,11 @@ QFont headlineFont();
 QFont captionFont();
 // Of secondary texts: captions, the status.
 QColor secondaryColor(const QWidget* widget);
-// Of a warning the user must act on.
-QColor warningColor();
+// Of a warning the user must act on: amber, as dark or as light as the background needs.
+QColor warningColor(const QWidget* widget);
+// `color`, made darker on a light background or lighter on a dark one until it stands 4.5:1
+// against `background`, as small text needs; its hue is kept.
+QColor readable(const QColor& color, const QColor& background);
 QLabel* captionLabel(const QString& text, const QColor& color);
 QFrame* divider();
 // A link that says `text` and reports its activation (linkActivated), for mouse and keyboard.

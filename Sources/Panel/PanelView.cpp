@@ -106,7 +106,7 @@ void PanelView::addRecordingControls(QBoxLayout* stack) {
 
     meters_ = new LevelMeters([this] { return recorder_.levels(); });
     stack->addWidget(meters_);
-    sourceWarning_ = captionLabel(QString(), warningColor());
+    sourceWarning_ = captionLabel(QString(), warningColor(this));
     sourceWarning_->setWordWrap(true);
     stack->addWidget(sourceWarning_);
 
@@ -127,7 +127,7 @@ void PanelView::addSendingControls(QBoxLayout* stack) {
     stack->addWidget(sendBar_);
     meetingLink_ = linkLabel(QStringLiteral("Открыть встречу в Велмор"));
     stack->addWidget(meetingLink_);
-    unusableSaved_ = captionLabel(QString(), warningColor());
+    unusableSaved_ = captionLabel(QString(), warningColor(this));
     unusableSaved_->setWordWrap(true);
     stack->addWidget(unusableSaved_);
     auto* savedRow = new QHBoxLayout;

@@ -25,9 +25,9 @@ SettingsSection::SettingsSection(Preferences::Settings& settings, Preferences::A
     keyField_->setPlaceholderText(QStringLiteral("vl_…"));
     keyField_->setAccessibleName(QStringLiteral("Ключ API"));
     keyWarning_ = PanelStyle::captionLabel(QStringLiteral("Без ключа записи некуда отправлять."),
-                                           PanelStyle::warningColor());
+                                           PanelStyle::warningColor(this));
     autostartBox_ = new QCheckBox(QStringLiteral("Запускать при входе в систему"));
-    autostartFailure_ = PanelStyle::captionLabel(QString(), PanelStyle::warningColor());
+    autostartFailure_ = PanelStyle::captionLabel(QString(), PanelStyle::warningColor(this));
     autostartFailure_->setWordWrap(true);
     autostartFailure_->hide();
     stack->addWidget(PanelStyle::captionLabel(QStringLiteral("Адрес сервера"), secondary));

@@ -3,6 +3,9 @@
 #include "CaptureWriter.h"
 #include "Clock.h"
 
+#include <QRegularExpression>
+#include <QStringList>
+
 namespace {
 
 const QString kMissingMicrophone = QStringLiteral("Микрофон не найден: записывается только звук компьютера. "
@@ -29,8 +32,9 @@ SourceWatch::Verdict SourceWatch::check(const CaptureLevels& levels) {
         microphoneChangedMs_ = now;
     }
     Verdict verdict;
+    QString microphone;
     if (double(now - microphoneChangedMs_) / 1000.0 >= kMissingMicrophoneSeconds) {
-        verdict.warning = kMissingMicrophone;
+        microphone = kMissingMicrophone;
         if (!isMissingTold_) {
             isMissingTold_ = true;
             verdict.notice = Notice{QStringLiteral("Микрофон не найден"),
@@ -38,14 +42,19 @@ SourceWatch::Verdict SourceWatch::check(const CaptureLevels& levels) {
                                                    "или выберите его в настройках звука.")};
         }
     } else if (levels.isMicrophoneMuted || levels.microphone.silentNowSeconds() >= kSilentMicrophoneSeconds) {
-        verdict.warning = kSilentMicrophone;
+        microphone = kSilentMicrophone;
         if (!isSilentTold_) {
             isSilentTold_ = true;
-            verdict.notice = Notice{QStringLiteral("Микрофон не слышно"), kSilentMicrophone};
+            verdict.notice = Notice{QStringLiteral("Микрофон не слышно"),
+                                    QStringLiteral("Он выключен или молчит. Проверьте, что он включён и выбран в "
+                                                   "настройках звука.")};
         }
-    } else if (levels.system.peakDb() <= SourceLevel::toDb(SourceLevel::kSilence) &&
-               levels.system.seconds() >= kSilentSystemSeconds) {
-        verdict.warning = kSilentSystem;
     }
+    const bool isSystemSilent = levels.system.peakDb() <= SourceLevel::toDb(SourceLevel::kSilence) &&
+                                levels.system.seconds() >= kSilentSystemSeconds;
+    // Both are told when both are wrong.
+    verdict.warning = QStringList{microphone, isSystemSilent ? kSilentSystem : QString()}
+                          .filter(QRegularExpression(QStringLiteral(".")))
+                          .join(u'\n');
     return verdict;
 }

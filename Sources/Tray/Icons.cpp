@@ -51,7 +51,7 @@ QIcon symbolIcon(const QString& name, const QColor& color) {
     }
     QSvgRenderer renderer(svg);
     QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64}) {
+    for (int size : {16, 22, 24, 32, 44, 48, 64}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);

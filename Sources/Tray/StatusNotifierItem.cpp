@@ -27,7 +27,8 @@ const QString menuPath = QStringLiteral("/MenuBar");
 
 sni::IconPixmaps pixmapsOf(const QIcon& icon) {
     sni::IconPixmaps pixmaps;
-    for (int size : {16, 22, 32, 48}) {
+    // Up to the sizes of a bar at twice the density (44 and 64 px).
+    for (int size : {16, 22, 32, 44, 48, 64}) {
         const QImage image = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
         if (image.isNull()) {
             continue;

@@ -85,6 +85,13 @@ private slots:
         QCOMPARE(quiet.after(119, 0, 0.3), QString());
         QVERIFY(quiet.after(1.5, 0, 0.3).startsWith(QStringLiteral("Звука компьютера не слышно")));
         QCOMPARE(quiet.after(0.1, 0.001, 0.3), QString());
+        // Both silent from the start: both told.
+        Feed mute{clock};
+        QCoro::waitFor(mute.recorder.start());
+        const QStringList both = mute.after(121, 0, 0).split(u'\n');
+        QCOMPARE(both.size(), 2);
+        QVERIFY(both[0].startsWith(QStringLiteral("Микрофон не слышно")) &&
+                both[1].startsWith(QStringLiteral("Звука компьютера не слышно")));
 
         // A microphone that delivers nothing is told missing within three seconds, by the clock;
         // it is followed again as soon as it delivers, and told again when it stalls.

@@ -193,6 +193,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().startsWith(QStringLiteral("Микрофон не слышно")), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(TestSupport::notifications().size(), notified + 1, 5000);
         QCOMPARE(TestSupport::notifications().last()["summary"].toString(), QStringLiteral("Микрофон не слышно"));
+        QVERIFY(!TestSupport::notifications().last()["body"].toString().startsWith(QStringLiteral("Микрофон")));
         muted(false);
         QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().isEmpty(), 5000);
         muted(true);

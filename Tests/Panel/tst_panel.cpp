@@ -1,6 +1,7 @@
 // The panel's show, hide and enable rules and its keyboard, offscreen, with a recorder whose
 // state the test sets and a capture service that records what it was asked.
 #include "FakeCapture.h"
+#include "PanelStyle.h"
 #include "PanelView.h"
 #include "PanelWindow.h"
 #include "SettingsSection.h"
@@ -205,6 +206,34 @@ private slots:
         recorder_->sourceWarning = QString();
         settle();
         QVERIFY(!shown(label("Микрофон не слышно")));
+    }
+
+    // Every text the panel colours itself (warnings, captions, the status, the meters' labels)
+    // stands 4.5:1 against its background, under a light and a dark palette; a warning stays amber.
+    void itsOwnColoursAreReadableInLightAndDark() {
+        const QPalette light = QApplication::palette();
+        QPalette dark = light;
+        dark.setColor(QPalette::Window, QColor(0x31, 0x36, 0x3b));
+        dark.setColor(QPalette::WindowText, QColor(0xfc, 0xfc, 0xfc));
+        dark.setColor(QPalette::PlaceholderText, QColor(0x70, 0x70, 0x70));
+        for (const QPalette& palette : {light, dark}) {
+            QApplication::setPalette(palette);
+            PanelView panel(*recorder_);
+            const QColor background = panel.palette().color(QPalette::Window);
+            int coloured = 0;
+            for (const QLabel* label : panel.findChildren<QLabel*>()) {
+                const QColor text = label->palette().color(QPalette::WindowText);
+                if (text != palette.color(QPalette::WindowText)) {
+                    ++coloured;
+                    QVERIFY2(TestSupport::contrast(text, background) >= 4.5,
+                             qPrintable(text.name() + " on " + background.name() + ": " + label->text()));
+                }
+            }
+            QVERIFY(coloured >= 5);
+            const QColor warning = PanelStyle::warningColor(&panel);
+            QVERIFY2(warning.hslHue() >= 25 && warning.hslHue() <= 45, qPrintable(warning.name()));
+        }
+        QApplication::setPalette(light);
     }
 
     void theSendBarTellsHowFarAnUploadHasCome() {

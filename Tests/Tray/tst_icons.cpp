@@ -1,5 +1,8 @@
 // The installed tray symbols, rendered as they are, where a tray shows them unchanged (LXQt,
 // waybar). Prints the contrast figures; `build/Tests/tst_icons -v2` shows them.
+#include "Icons.h"
+#include "TestSupport.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -25,19 +28,6 @@ QImage render(const QByteArray& svg, int size, const QColor& background) {
     return image;
 }
 
-double luminance(const QColor& color) {
-    const auto channel = [](double value) {
-        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b) {
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
 } // namespace
 
 class IconsTest : public QObject {
@@ -53,7 +43,7 @@ private slots:
             for (const QColor& bar : {kLightBar, kDarkBar}) {
                 // The ring's middle, fully covered at 48 px.
                 const QColor ring = render(svg, 48, bar).pixelColor(4, 24);
-                const double ratio = contrast(ring, bar);
+                const double ratio = TestSupport::contrast(ring, bar);
                 qInfo("%s on %s: ring %s, %.2f:1", state, qPrintable(bar.name()), qPrintable(ring.name()), ratio);
                 QVERIFY2(ratio >= 3.0, qPrintable(QString::number(ratio)));
             }
@@ -61,10 +51,16 @@ private slots:
         // The recording dot, the one other colour.
         for (const QColor& bar : {kLightBar, kDarkBar}) {
             const QColor dot = render(symbol("recording"), 48, bar).pixelColor(24, 24);
-            const double ratio = contrast(dot, bar);
+            const double ratio = TestSupport::contrast(dot, bar);
             qInfo("recording dot on %s: %s, %.2f:1", qPrintable(bar.name()), qPrintable(dot.name()), ratio);
             QVERIFY2(ratio >= 3.0, qPrintable(QString::number(ratio)));
         }
+    }
+
+    // Drawn at the sizes of a 2x bar too, not scaled up from a smaller one.
+    void symbolsAreDrawnForDoubleDensityBars() {
+        const QList<QSize> sizes = Tray::symbolIcon(QStringLiteral("waveform.circle"), Qt::gray).availableSizes();
+        QVERIFY(sizes.contains(QSize(44, 44)) && sizes.contains(QSize(64, 64)));
     }
 };
 

@@ -173,7 +173,11 @@ private slots:
                     .variant()
                     .value<QDBusArgument>() >>
                 pixmaps;
-            QVERIFY(!pixmaps.isEmpty());
+            QList<int> widths;
+            for (const Tray::sni::IconPixmap& pixmap : pixmaps) {
+                widths.append(pixmap.width);
+            }
+            QVERIFY(widths.contains(44) && widths.contains(64)); // for a bar at twice the density
         }
         QCOMPARE(drawn, once);
     }

@@ -78,6 +78,18 @@ double toneLevel(const std::vector<float>& samples, qint64 from, qint64 to, doub
     return to > from ? 2 * std::sqrt(std::max(0.0, power)) / double(to - from) : 0;
 }
 
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& color) {
+        const auto channel = [](double value) {
+            return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 StreamInfo probe(const QString& path) {
     Media::av::Input input = Media::av::openInput(path);
     StreamInfo info;

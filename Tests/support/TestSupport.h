@@ -7,6 +7,7 @@
 #include "LiveExport.h"
 #include "Recorder.h"
 
+#include <QColor>
 #include <QCoroTask>
 #include <QJsonObject>
 #include <QProcess>
@@ -96,6 +97,10 @@ Settled<T> settle(QCoro::Task<T> task) {
     };
     return QCoro::waitFor(wrapper(std::move(task)));
 }
+
+// The contrast ratio of two colours, as the accessibility guidelines define it (4.5:1 for small
+// text, 3:1 for graphics).
+double contrast(const QColor& a, const QColor& b);
 
 // A work directory at `path` as the app makes them (private to the user), made if missing, held.
 std::shared_ptr<WorkDirectory> workDirectory(const QString& path);
