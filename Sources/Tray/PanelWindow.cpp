@@ -6,9 +6,11 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QtGui/qguiapplication_platform.h>
+#include <algorithm>
 #include <xcb/xcb.h>
 
 namespace Tray {
@@ -63,40 +65,63 @@ void PanelWindow::setHasTray(bool hasTray) {
 
 QPoint PanelWindow::placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer,
                               const QRect& available) {
-    QPoint origin;
-    if (iconGeometry.isValid() && !iconGeometry.isEmpty()) {
-        // Below the icon when it sits in a top bar, above it when at the bottom.
-        origin = QPoint(iconGeometry.center().x() - panel.width() / 2, iconGeometry.bottom() + 4);
-        if (iconGeometry.center().y() > available.center().y()) {
-            origin.setY(iconGeometry.top() - panel.height() - 4);
-        }
-    } else {
-        origin = QPoint(pointer.x() - panel.width() / 2, pointer.y() + 8);
-        if (pointer.y() > available.center().y()) {
-            origin.setY(pointer.y() - panel.height() - 8);
-        }
+    const bool hasIcon = iconGeometry.isValid() && !iconGeometry.isEmpty();
+    const QRect anchor = hasIcon ? iconGeometry : QRect(pointer, QSize(1, 1));
+    const QPoint at = anchor.center();
+    // The bar's side: where the anchor lies outside the work area, else the nearest edge.
+    enum class Side { top, bottom, left, right };
+    const QList<std::pair<Side, int>> distances{{Side::top, at.y() - available.top()},
+                                                {Side::bottom, available.bottom() - at.y()},
+                                                {Side::left, at.x() - available.left()},
+                                                {Side::right, available.right() - at.x()}};
+    const Side side = std::min_element(distances.begin(), distances.end(), [](const auto& a, const auto& b) {
+                          return a.second < b.second;
+                      })->first;
+    // An icon inside the work area sits on a bar that reserves no room: the panel keeps clear of
+    // it. A pointer alone (a menu's entry) says only which edge: the panel goes against it.
+    const bool isInside = hasIcon && available.contains(at);
+    QPoint origin(at.x() - panel.width() / 2, at.y() - panel.height() / 2);
+    constexpr int kGap = 4;
+    switch (side) {
+    case Side::top:
+        origin.setY(isInside ? anchor.bottom() + 1 + kGap : available.top());
+        break;
+    case Side::bottom:
+        origin.setY(isInside ? anchor.top() - kGap - panel.height() : available.bottom() + 1 - panel.height());
+        break;
+    case Side::left:
+        origin.setX(isInside ? anchor.right() + 1 + kGap : available.left());
+        break;
+    case Side::right:
+        origin.setX(isInside ? anchor.left() - kGap - panel.width() : available.right() + 1 - panel.width());
+        break;
     }
-    origin.setX(
-        std::clamp(origin.x(), available.left(), std::max(available.left(), available.right() - panel.width())));
-    origin.setY(
-        std::clamp(origin.y(), available.top(), std::max(available.top(), available.bottom() - panel.height())));
+    origin.setX(std::clamp(origin.x(), available.left(),
+                           std::max(available.left(), available.right() + 1 - panel.width())));
+    origin.setY(std::clamp(origin.y(), available.top(),
+                           std::max(available.top(), available.bottom() + 1 - panel.height())));
     return origin;
+}
+
+void PanelWindow::place(const QSize& size) {
+    QScreen* screen = QGuiApplication::screenAt(iconGeometry_.isValid() ? iconGeometry_.center() : pointer_);
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (hasTray_ && screen && !isPinned_) {
+        move(placement(size, iconGeometry_, pointer_, screen->availableGeometry()));
+    }
 }
 
 void PanelWindow::showAnchored(const QRect& iconGeometry) {
     adjustSize();
-    const QPoint pointer = QCursor::pos();
-    QScreen* screen = QGuiApplication::screenAt(iconGeometry.isValid() ? iconGeometry.center() : pointer);
-    if (!screen) {
-        screen = QGuiApplication::primaryScreen();
-    }
+    iconGeometry_ = iconGeometry;
+    pointer_ = QCursor::pos();
     // Where the compositor places windows itself (Wayland), pinned to the screen's corner nearest
     // the icon, if it lets us; elsewhere moved to the icon.
     winId();
     isPinned_ = hasTray_ && anchorToCorner(windowHandle(), iconGeometry);
-    if (hasTray_ && screen && !isPinned_) {
-        move(placement(sizeHint(), iconGeometry, pointer, screen->availableGeometry()));
-    }
+    place(sizeHint());
     if (hasTray_) {
         leaveOutOfTaskBar(this);
     }

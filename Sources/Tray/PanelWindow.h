@@ -20,7 +20,11 @@ public:
     // Shows the panel anchored to `iconGeometry` (empty: at the pointer), or hides it if shown.
     void toggle(const QRect& iconGeometry);
     void showAnchored(const QRect& iconGeometry);
-    // Where the panel goes for an icon at `iconGeometry` on a screen of `available` size.
+    // Where the panel goes for an icon at `iconGeometry` (else a click at `pointer`) on a screen
+    // whose work area is `available`: against the edge of the work area on the side of the bar
+    // that holds the icon (or nearest the pointer), centred on it along that edge, and wholly
+    // inside the work area. An icon on a bar that reserves no room (inside the work area) is kept
+    // clear of.
     static QPoint placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer,
                             const QRect& available);
 
@@ -33,7 +37,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void place(const QSize& size);
+
     bool hasTray_;
+    // What the panel was last anchored to.
+    QRect iconGeometry_;
+    QPoint pointer_;
     // Shown as a surface pinned to a screen corner (Wayland's layer shell).
     bool isPinned_ = false;
 };

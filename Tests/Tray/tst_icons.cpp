@@ -1,10 +1,13 @@
 // The installed tray symbols, rendered as they are, where a tray shows them unchanged (LXQt,
 // waybar). Prints the contrast figures; `build/Tests/tst_icons -v2` shows them.
 #include "Icons.h"
+#include "PanelWindow.h"
 #include "TestSupport.h"
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 #include <QSvgRenderer>
 #include <QTest>
 #include <cmath>
@@ -55,6 +58,40 @@ private slots:
             qInfo("recording dot on %s: %s, %.2f:1", qPrintable(bar.name()), qPrintable(dot.name()), ratio);
             QVERIFY2(ratio >= 3.0, qPrintable(QString::number(ratio)));
         }
+    }
+
+    // The panel goes against the bar's edge of the work area, at the icon or the click, never at
+    // a click point inside the bar, and never off the screen however tall it grows.
+    void thePanelIsAnchoredToTheBarsEdge_data() {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("icon");
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<QPoint>("expected");
+        const QRect topBar(0, 28, 1920, 1052);
+        const QRect bottomBar(0, 0, 1920, 1040);
+        QTest::newRow("top bar, icon at the right")
+            << topBar << QRect(1800, 2, 24, 24) << QPoint() << 400 << QPoint(1620, 28);
+        QTest::newRow("bottom bar, click mid-bar")
+            << bottomBar << QRect(960, 1060, 1, 1) << QPoint() << 400 << QPoint(810, 640);
+        QTest::newRow("bottom bar, grown")
+            << bottomBar << QRect(960, 1060, 1, 1) << QPoint() << 700 << QPoint(810, 340);
+        QTest::newRow("taller than the screen")
+            << bottomBar << QRect(960, 1060, 1, 1) << QPoint() << 1200 << QPoint(810, 0);
+        QTest::newRow("left bar") << QRect(48, 0, 1872, 1080) << QRect(10, 500, 24, 24) << QPoint() << 400
+                                  << QPoint(48, 311);
+        QTest::newRow("menu entry below a top bar")
+            << topBar << QRect() << QPoint(1700, 67) << 400 << QPoint(1550, 28);
+        QTest::newRow("bar that reserves nothing")
+            << QRect(0, 0, 1920, 1080) << QRect(1800, 1052, 24, 24) << QPoint() << 400 << QPoint(1620, 648);
+    }
+    void thePanelIsAnchoredToTheBarsEdge() {
+        QFETCH(QRect, available);
+        QFETCH(QRect, icon);
+        QFETCH(QPoint, pointer);
+        QFETCH(int, height);
+        QFETCH(QPoint, expected);
+        QCOMPARE(Tray::PanelWindow::placement(QSize(300, height), icon, pointer, available), expected);
     }
 
     // Drawn at the sizes of a 2x bar too, not scaled up from a smaller one.
