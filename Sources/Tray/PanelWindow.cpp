@@ -77,9 +77,9 @@ QPoint PanelWindow::placement(const QSize& panel, const QRect& iconGeometry, con
     const Side side = std::min_element(distances.begin(), distances.end(), [](const auto& a, const auto& b) {
                           return a.second < b.second;
                       })->first;
-    // An icon inside the work area sits on a bar that reserves no room: the panel keeps clear of
-    // it. A pointer alone (a menu's entry) says only which edge: the panel goes against it.
-    const bool isInside = hasIcon && available.contains(at);
+    // An icon or a pointer inside the work area may sit on a bar that reserves no room: the panel
+    // keeps clear of it rather than cover the bar.
+    const bool isInside = available.contains(at);
     QPoint origin(at.x() - panel.width() / 2, at.y() - panel.height() / 2);
     constexpr int kGap = 4;
     switch (side) {

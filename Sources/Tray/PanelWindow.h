@@ -23,8 +23,8 @@ public:
     // Where the panel goes for an icon at `iconGeometry` (else a click at `pointer`) on a screen
     // whose work area is `available`: against the edge of the work area on the side of the bar
     // that holds the icon (or nearest the pointer), centred on it along that edge, and wholly
-    // inside the work area. An icon on a bar that reserves no room (inside the work area) is kept
-    // clear of.
+    // inside the work area. An icon or pointer inside the work area (a bar that reserves no room)
+    // is kept clear of.
     static QPoint placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer,
                             const QRect& available);
 

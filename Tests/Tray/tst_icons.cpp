@@ -80,8 +80,8 @@ private slots:
             << bottomBar << QRect(960, 1060, 1, 1) << QPoint() << 1200 << QPoint(810, 0);
         QTest::newRow("left bar") << QRect(48, 0, 1872, 1080) << QRect(10, 500, 24, 24) << QPoint() << 400
                                   << QPoint(48, 311);
-        QTest::newRow("menu entry below a top bar")
-            << topBar << QRect() << QPoint(1700, 67) << 400 << QPoint(1550, 28);
+        QTest::newRow("pointer below a top bar")
+            << topBar << QRect() << QPoint(1700, 67) << 400 << QPoint(1550, 72);
         QTest::newRow("bar that reserves nothing")
             << QRect(0, 0, 1920, 1080) << QRect(1800, 1052, 24, 24) << QPoint() << 400 << QPoint(1620, 648);
     }
