@@ -113,6 +113,13 @@ void PanelWindow::place(const QSize& size) {
     }
 }
 
+void PanelWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isVisible()) {
+        place(event->size());
+    }
+}
+
 void PanelWindow::showAnchored(const QRect& iconGeometry) {
     adjustSize();
     iconGeometry_ = iconGeometry;

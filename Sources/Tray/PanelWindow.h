@@ -35,6 +35,8 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // A panel that grows or shrinks keeps its edge against the bar and stays on the screen.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void place(const QSize& size);
