@@ -21,7 +21,7 @@ LevelMeters::LevelMeters(std::function<std::shared_ptr<CaptureLevels>()> levels,
         meter->setTextVisible(false);
         meter->setFixedHeight(6);
         meter->setAccessibleName(name);
-        grid->addWidget(PanelStyle::captionLabel(caption, PanelStyle::secondaryColor(this)), row, 0);
+        grid->addWidget(PanelStyle::captionLabel(caption, PanelStyle::Tone::secondary), row, 0);
         grid->addWidget(meter, row, 1);
         return meter;
     };

@@ -1,6 +1,7 @@
 #include "PanelStyle.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <algorithm>
@@ -57,13 +58,41 @@ QColor warningColor(const QWidget* widget) {
     return readable(QColor(0xff, 0x95, 0x00), widget->palette().color(QPalette::Window));
 }
 
-QLabel* captionLabel(const QString& text, const QColor& color) {
-    auto* label = new QLabel(text);
-    label->setFont(captionFont());
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
+namespace {
+
+class CaptionLabel : public QLabel {
+public:
+    CaptionLabel(const QString& text, Tone tone) : QLabel(text), tone_(tone) {
+        setFont(captionFont());
+        applyTone();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange) {
+            applyTone();
+        }
+    }
+
+private:
+    void applyTone() {
+        const QColor color = tone_ == Tone::warning ? warningColor(this) : secondaryColor(this);
+        // Setting the colour is itself a palette change: only a new colour is set.
+        if (palette().color(QPalette::WindowText) != color) {
+            QPalette own = palette();
+            own.setColor(QPalette::WindowText, color);
+            setPalette(own);
+        }
+    }
+
+    Tone tone_;
+};
+
+} // namespace
+
+QLabel* captionLabel(const QString& text, Tone tone) {
+    return new CaptionLabel(text, tone);
 }
 
 QFrame* divider() {

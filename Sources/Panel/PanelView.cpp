@@ -93,7 +93,7 @@ void PanelView::addRecordingControls(QBoxLayout* stack) {
     recordingDot_->setStyleSheet(QStringLiteral("background-color: #e0302a; border-radius: 4px;"));
     elapsedLabel_ = new QLabel;
     elapsedLabel_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    statusLabel_ = captionLabel(QString(), secondaryColor(this));
+    statusLabel_ = captionLabel(QString(), Tone::secondary);
     statusLabel_->setWordWrap(true);
     // A server's error text is shown as it came, "<b>" and "&lt;" included.
     statusLabel_->setTextFormat(Qt::PlainText);
@@ -106,7 +106,7 @@ void PanelView::addRecordingControls(QBoxLayout* stack) {
 
     meters_ = new LevelMeters([this] { return recorder_.levels(); });
     stack->addWidget(meters_);
-    sourceWarning_ = captionLabel(QString(), warningColor(this));
+    sourceWarning_ = captionLabel(QString(), Tone::warning);
     sourceWarning_->setWordWrap(true);
     stack->addWidget(sourceWarning_);
 
@@ -127,7 +127,7 @@ void PanelView::addSendingControls(QBoxLayout* stack) {
     stack->addWidget(sendBar_);
     meetingLink_ = linkLabel(QStringLiteral("Открыть встречу в Велмор"));
     stack->addWidget(meetingLink_);
-    unusableSaved_ = captionLabel(QString(), warningColor(this));
+    unusableSaved_ = captionLabel(QString(), Tone::warning);
     unusableSaved_->setWordWrap(true);
     stack->addWidget(unusableSaved_);
     auto* savedRow = new QHBoxLayout;

@@ -16,7 +16,6 @@ SettingsSection::SettingsSection(Preferences::Settings& settings, Preferences::A
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(6);
-    const QColor secondary = PanelStyle::secondaryColor(this);
     serverField_ = new QLineEdit(settings_.serverURL());
     serverField_->setPlaceholderText(QStringLiteral("https://…"));
     serverField_->setAccessibleName(QStringLiteral("Адрес сервера"));
@@ -24,16 +23,16 @@ SettingsSection::SettingsSection(Preferences::Settings& settings, Preferences::A
     keyField_->setEchoMode(QLineEdit::Password);
     keyField_->setPlaceholderText(QStringLiteral("vl_…"));
     keyField_->setAccessibleName(QStringLiteral("Ключ API"));
-    keyWarning_ = PanelStyle::captionLabel(QStringLiteral("Без ключа записи некуда отправлять."),
-                                           PanelStyle::warningColor(this));
+    keyWarning_ =
+        PanelStyle::captionLabel(QStringLiteral("Без ключа записи некуда отправлять."), PanelStyle::Tone::warning);
     autostartBox_ = new QCheckBox(QStringLiteral("Запускать при входе в систему"));
-    autostartFailure_ = PanelStyle::captionLabel(QString(), PanelStyle::warningColor(this));
+    autostartFailure_ = PanelStyle::captionLabel(QString(), PanelStyle::Tone::warning);
     autostartFailure_->setWordWrap(true);
     autostartFailure_->hide();
-    stack->addWidget(PanelStyle::captionLabel(QStringLiteral("Адрес сервера"), secondary));
+    stack->addWidget(PanelStyle::captionLabel(QStringLiteral("Адрес сервера"), PanelStyle::Tone::secondary));
     stack->addWidget(serverField_);
-    stack->addWidget(
-        PanelStyle::captionLabel(QStringLiteral("Ключ API (Настройки → скопировать ключ)"), secondary));
+    stack->addWidget(PanelStyle::captionLabel(QStringLiteral("Ключ API (Настройки → скопировать ключ)"),
+                                              PanelStyle::Tone::secondary));
     stack->addWidget(keyField_);
     stack->addWidget(keyWarning_);
     stack->addWidget(autostartBox_);

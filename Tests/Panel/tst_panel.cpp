@@ -216,9 +216,11 @@ private slots:
         dark.setColor(QPalette::Window, QColor(0x31, 0x36, 0x3b));
         dark.setColor(QPalette::WindowText, QColor(0xfc, 0xfc, 0xfc));
         dark.setColor(QPalette::PlaceholderText, QColor(0x70, 0x70, 0x70));
-        for (const QPalette& palette : {light, dark}) {
+        // The panel made under the light palette follows the switch to the dark one, and back.
+        PanelView panel(*recorder_);
+        for (const QPalette& palette : {light, dark, light}) {
             QApplication::setPalette(palette);
-            PanelView panel(*recorder_);
+            QCoreApplication::processEvents();
             const QColor background = panel.palette().color(QPalette::Window);
             int coloured = 0;
             for (const QLabel* label : panel.findChildren<QLabel*>()) {
