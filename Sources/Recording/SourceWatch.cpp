@@ -3,7 +3,6 @@
 #include "CaptureWriter.h"
 #include "Clock.h"
 
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
@@ -32,29 +31,28 @@ SourceWatch::Verdict SourceWatch::check(const CaptureLevels& levels) {
         microphoneChangedMs_ = now;
     }
     Verdict verdict;
-    QString microphone;
+    QStringList warnings;
+    // A microphone's trouble is notified once per recording for each kind.
+    const auto tell = [&](const QString& warning, bool& isTold, const QString& summary, const QString& body) {
+        warnings.append(warning);
+        if (!isTold) {
+            isTold = true;
+            verdict.notice = Notice{summary, body};
+        }
+    };
     if (double(now - microphoneChangedMs_) / 1000.0 >= kMissingMicrophoneSeconds) {
-        microphone = kMissingMicrophone;
-        if (!isMissingTold_) {
-            isMissingTold_ = true;
-            verdict.notice = Notice{QStringLiteral("Микрофон не найден"),
-                                    QStringLiteral("Записывается только звук компьютера. Подключите микрофон "
-                                                   "или выберите его в настройках звука.")};
-        }
+        tell(kMissingMicrophone, isMissingTold_, QStringLiteral("Микрофон не найден"),
+             QStringLiteral("Записывается только звук компьютера. Подключите микрофон или выберите его в "
+                            "настройках звука."));
     } else if (levels.isMicrophoneMuted || levels.microphone.silentNowSeconds() >= kSilentMicrophoneSeconds) {
-        microphone = kSilentMicrophone;
-        if (!isSilentTold_) {
-            isSilentTold_ = true;
-            verdict.notice = Notice{QStringLiteral("Микрофон не слышно"),
-                                    QStringLiteral("Он выключен или молчит. Проверьте, что он включён и выбран в "
-                                                   "настройках звука.")};
-        }
+        tell(kSilentMicrophone, isSilentTold_, QStringLiteral("Микрофон не слышно"),
+             QStringLiteral("Он выключен или молчит. Проверьте, что он включён и выбран в настройках звука."));
     }
-    const bool isSystemSilent = levels.system.peakDb() <= SourceLevel::toDb(SourceLevel::kSilence) &&
-                                levels.system.seconds() >= kSilentSystemSeconds;
     // Both are told when both are wrong.
-    verdict.warning = QStringList{microphone, isSystemSilent ? kSilentSystem : QString()}
-                          .filter(QRegularExpression(QStringLiteral(".")))
-                          .join(u'\n');
+    if (levels.system.peakDb() <= SourceLevel::toDb(SourceLevel::kSilence) &&
+        levels.system.seconds() >= kSilentSystemSeconds) {
+        warnings.append(kSilentSystem);
+    }
+    verdict.warning = warnings.join(u'\n');
     return verdict;
 }
