@@ -19,41 +19,82 @@ QDBusMessage call(const QString& method) {
 
 } // namespace
 
-NotificationCenter::NotificationCenter(QObject* parent) : QObject(parent) {}
+NotificationCenter::NotificationCenter(QObject* parent) : QObject(parent) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
+                    SLOT(onActionInvoked(uint, QString)));
+        bus.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this,
+                    SLOT(onClosed(uint, uint)));
+    }
+}
 
-void NotificationCenter::post(const QString& identifier, const QString& title, const QString& body) {
+void NotificationCenter::post(const QString& identifier, const QString& title, const QString& body,
+                              const QList<Action>& actions, const QString& withoutActions) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     // Without a bus a pending call never finishes; there is nothing to post to anyway.
     if (!bus.isConnected()) {
         return;
     }
-    if (hasBodyMarkup_) {
-        send(identifier, title, body, *hasBodyMarkup_);
+    if (capabilities_) {
+        send(identifier, title, body, actions, withoutActions);
         return;
     }
-    // A server that renders markup would read "<" and "&" in a message as tags, so ask first.
+    // Whether it renders markup and shows buttons decides what is sent, so ask first.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call(QStringLiteral("GetCapabilities"))), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, identifier, title, body](QDBusPendingCallWatcher* w) {
+            [this, identifier, title, body, actions, withoutActions](QDBusPendingCallWatcher* w) {
                 w->deleteLater();
                 QDBusPendingReply<QStringList> reply = *w;
                 if (reply.isError()) {
                     return; // no notification service
                 }
-                hasBodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
-                send(identifier, title, body, *hasBodyMarkup_);
+                capabilities_ = reply.value();
+                send(identifier, title, body, actions, withoutActions);
             });
 }
 
 void NotificationCenter::send(const QString& identifier, const QString& title, const QString& body,
-                              bool escapeBody) {
+                              const QList<Action>& actions, const QString& withoutActions) {
+    const bool hasActions = capabilities_->contains(QStringLiteral("actions"));
+    QString text = hasActions || withoutActions.isEmpty() ? body : body + QStringLiteral(" ") + withoutActions;
+    // A server that renders markup would read "<" and "&" in a message as tags.
+    if (capabilities_->contains(QStringLiteral("body-markup"))) {
+        text = text.toHtmlEscaped();
+    }
+    QStringList pairs;
+    for (const Action& action : hasActions ? actions : QList<Action>()) {
+        pairs << action.key << action.label;
+    }
     QDBusMessage message = call(QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral(VELMOR_APP_ID)},
                             {QStringLiteral("x-velmor-id"), identifier}};
-    message << QStringLiteral("Велмор") << uint(0) << QStringLiteral(VELMOR_APP_ID) << title
-            << (escapeBody ? body.toHtmlEscaped() : body) << QStringList() << hints << int(-1);
-    // The answer (the server's own id, or an error) is of no use: send and forget.
-    QDBusConnection::sessionBus().send(message);
+    message << QStringLiteral("Велмор") << uint(0) << QStringLiteral(VELMOR_APP_ID) << title << text << pairs
+            << hints << int(-1);
+    if (pairs.isEmpty()) {
+        // The answer (the server's own id, or an error) is of no use: send and forget.
+        QDBusConnection::sessionBus().send(message);
+        return;
+    }
+    // Its id tells which notification an action belongs to.
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, identifier](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        QDBusPendingReply<uint> reply = *w;
+        if (!reply.isError()) {
+            shown_.insert(reply.value(), identifier);
+        }
+    });
+}
+
+void NotificationCenter::onActionInvoked(uint id, const QString& key) {
+    if (shown_.contains(id)) {
+        emit actionInvoked(shown_.value(id), key);
+    }
+}
+
+void NotificationCenter::onClosed(uint id, uint) {
+    shown_.remove(id);
 }
 
 } // namespace Notifications

@@ -2,8 +2,11 @@
 // or an error reply all leave the caller untouched, and the notification simply does not appear.
 #pragma once
 
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace Notifications {
@@ -14,14 +17,32 @@ class NotificationCenter : public QObject {
 public:
     explicit NotificationCenter(QObject* parent = nullptr);
 
+    struct Action {
+        QString key;
+        QString label;
+    };
+
     // Shown at once, never replacing another. `identifier` travels as the hint "x-velmor-id".
-    void post(const QString& identifier, const QString& title, const QString& body);
+    // A server that shows no buttons gets `withoutActions` added to the body instead of `actions`.
+    void post(const QString& identifier, const QString& title, const QString& body,
+              const QList<Action>& actions = {}, const QString& withoutActions = {});
+
+signals:
+    // The user chose an action of a notification this center posted.
+    void actionInvoked(const QString& identifier, const QString& key);
+
+private slots:
+    void onActionInvoked(uint id, const QString& key);
+    void onClosed(uint id, uint reason);
 
 private:
-    void send(const QString& identifier, const QString& title, const QString& body, bool escapeBody);
+    void send(const QString& identifier, const QString& title, const QString& body, const QList<Action>& actions,
+              const QString& withoutActions);
 
-    // Whether the server renders markup in bodies, learnt from its first answer.
-    std::optional<bool> hasBodyMarkup_;
+    // What the server can do ("body-markup", "actions"), learnt from its first answer.
+    std::optional<QStringList> capabilities_;
+    // The server's ids of the notifications with actions that are still shown.
+    QHash<uint, QString> shown_;
 };
 
 } // namespace Notifications

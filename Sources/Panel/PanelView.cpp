@@ -197,6 +197,11 @@ void PanelView::triggerMainButton() {
     }
 }
 
+void PanelView::setCall(const std::optional<QString>& application) {
+    call_ = application;
+    refresh();
+}
+
 void PanelView::refresh() {
     const bool isRecording = recorder_.isRecording();
     const bool settingsShown = showSettings_ || settings_.apiKey().isEmpty();
@@ -209,6 +214,8 @@ void PanelView::refresh() {
     stopButton_->setVisible(isRecording);
     startButton_->setVisible(!isRecording);
     startButton_->setEnabled(!recorder_.isBusy());
+    startButton_->setText(call_ ? QStringLiteral("Записать звонок (%1)").arg(*call_)
+                                : QStringLiteral("Начать запись"));
     recordingDot_->setVisible(isRecording);
     elapsedLabel_->setVisible(isRecording);
     elapsedLabel_->setText(recorder_.elapsedText());

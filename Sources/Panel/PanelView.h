@@ -7,6 +7,7 @@
 #include "Settings.h"
 
 #include <QWidget>
+#include <optional>
 
 class LevelMeters;
 class QBoxLayout;
@@ -27,6 +28,9 @@ public:
 
     // The address the footer link opens: the typed server address, or the default when it does not parse.
     static QUrl footerAddress(const QString& serverURL);
+
+    // While a call is under way the start button names it: "Записать звонок (Zoom)".
+    void setCall(const std::optional<QString>& application);
 
 public slots:
     void refresh();
@@ -51,6 +55,7 @@ private:
     Preferences::Settings settings_;
     Preferences::Autostart autostart_;
     bool showSettings_ = false;
+    std::optional<QString> call_;
 
     QToolButton* gearButton_ = nullptr;
     SettingsSection* settingsSection_ = nullptr;

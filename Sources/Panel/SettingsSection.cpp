@@ -5,8 +5,11 @@
 #include "Settings.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -25,6 +28,11 @@ SettingsSection::SettingsSection(Preferences::Settings& settings, Preferences::A
     keyField_->setAccessibleName(QStringLiteral("Ключ API"));
     keyWarning_ =
         PanelStyle::captionLabel(QStringLiteral("Без ключа записи некуда отправлять."), PanelStyle::Tone::warning);
+    callChoice_ = new QComboBox;
+    callChoice_->addItems({QStringLiteral("Ничего не делать"), QStringLiteral("Предлагать запись"),
+                           QStringLiteral("Записывать сам")});
+    callChoice_->setAccessibleName(QStringLiteral("Когда начинается звонок"));
+    callChoice_->setCurrentIndex(int(settings_.callAction()));
     autostartBox_ = new QCheckBox(QStringLiteral("Запускать при входе в систему"));
     autostartFailure_ = PanelStyle::captionLabel(QString(), PanelStyle::Tone::warning);
     autostartFailure_->setWordWrap(true);
@@ -35,6 +43,9 @@ SettingsSection::SettingsSection(Preferences::Settings& settings, Preferences::A
                                               PanelStyle::Tone::secondary));
     stack->addWidget(keyField_);
     stack->addWidget(keyWarning_);
+    stack->addWidget(
+        PanelStyle::captionLabel(QStringLiteral("Когда начинается звонок"), PanelStyle::Tone::secondary));
+    stack->addWidget(callChoice_);
     stack->addWidget(autostartBox_);
     stack->addWidget(autostartFailure_);
 
@@ -47,6 +58,7 @@ SettingsSection::SettingsSection(Preferences::Settings& settings, Preferences::A
         refresh();
         emit edited();
     });
+    connect(callChoice_, &QComboBox::currentIndexChanged, this, &SettingsSection::setCallAction);
     // Toggled, not clicked: assistive technology toggles a check box without a click.
     connect(autostartBox_, &QCheckBox::toggled, this, &SettingsSection::setAutostart);
     refresh();
@@ -72,4 +84,25 @@ void SettingsSection::setAutostart(bool enabled) {
     }
     // What the session will do, whether or not the change went through.
     readAutostart();
+}
+
+void SettingsSection::setCallAction(int index) {
+    const auto action = Preferences::CallAction(index);
+    if (action == Preferences::CallAction::record && !settings_.hasAgreedToAutoRecord()) {
+        QMessageBox ask(QMessageBox::Question, QStringLiteral("Записывать звонки самому?"),
+                        QStringLiteral("Велмор начнёт запись сам, как только заметит звонок, и после его конца "
+                                       "сам отправит её на сервер. Записывайте разговор только с ведома "
+                                       "собеседников: предупредите их в начале встречи."),
+                        QMessageBox::NoButton, this);
+        QPushButton* agree = ask.addButton(QStringLiteral("Записывать сам"), QMessageBox::AcceptRole);
+        ask.addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+        ask.exec();
+        if (ask.clickedButton() != agree) {
+            const QSignalBlocker quiet(callChoice_);
+            callChoice_->setCurrentIndex(int(settings_.callAction()));
+            return;
+        }
+        settings_.agreeToAutoRecord();
+    }
+    settings_.setCallAction(action);
 }

@@ -1,11 +1,12 @@
-// The panel's settings: the server address and the key, written as they are typed, and the box
-// that starts the app with the session. It writes through Settings and Autostart and says when a
+// The panel's settings: the server address and the key, written as they are typed, what a call
+// does, and the box that starts the app with the session. It writes through Settings and Autostart and says when a
 // change of the autostart entry did not go through.
 #pragma once
 
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 
@@ -30,6 +31,8 @@ signals:
 
 private:
     void setAutostart(bool enabled);
+    // Recording by itself is chosen only after the user agreed to it, once.
+    void setCallAction(int index);
     void refresh();
 
     Preferences::Settings& settings_;
@@ -37,6 +40,7 @@ private:
     QLineEdit* serverField_ = nullptr;
     QLineEdit* keyField_ = nullptr;
     QLabel* keyWarning_ = nullptr;
+    QComboBox* callChoice_ = nullptr;
     QCheckBox* autostartBox_ = nullptr;
     QLabel* autostartFailure_ = nullptr;
 };

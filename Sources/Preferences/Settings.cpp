@@ -48,6 +48,19 @@ void Settings::setValue(const Setting& setting, const QString& value) {
     QFile::setPermissions(fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
+CallAction Settings::callAction() const {
+    const QString action = value(kWhenCallStarts);
+    if (action == QLatin1String("nothing")) {
+        return CallAction::nothing;
+    }
+    return action == QLatin1String("record") && hasAgreedToAutoRecord() ? CallAction::record : CallAction::suggest;
+}
+
+void Settings::setCallAction(CallAction action) {
+    const char* names[] = {"nothing", "suggest", "record"};
+    setValue(kWhenCallStarts, QString::fromLatin1(names[int(action)]));
+}
+
 QString Settings::fileName() const {
     return store().fileName();
 }

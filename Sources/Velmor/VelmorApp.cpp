@@ -1,5 +1,7 @@
 #include "VelmorApp.h"
 
+#include "CallResponder.h"
+#include "CallWatch.h"
 #include "Clock.h"
 #include "Icons.h"
 #include "PanelView.h"
@@ -32,6 +34,13 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
     statusItem_ = std::make_unique<Tray::StatusNotifierItem>(QStringLiteral(VELMOR_APP_ID),
                                                              QStringLiteral("Велмор"), &trayMenu_);
     auto* panel = new PanelView(*recorder_);
+    calls_ = std::make_unique<CallWatch>();
+    callResponder_ = std::make_unique<CallResponder>(*recorder_, settings_, *calls_);
+    connect(calls_.get(), &CallWatch::changed, this, [this, panel] {
+        panel->setCall(calls_->call());
+        refreshIcon();
+    });
+    calls_->start();
     connect(panel, &PanelView::quitRequested, this, &VelmorApp::quitNow);
     window_ = std::make_unique<Tray::PanelWindow>(panel, false);
     connect(window_.get(), &Tray::PanelWindow::closedWithoutTray, this, &VelmorApp::quitNow);
@@ -132,6 +141,7 @@ QString VelmorApp::symbolName() const {
 void VelmorApp::buildTrayMenu() {
     // First: where a click opens the menu (GNOME), this is the way to the panel.
     trayMenu_.addAction(QStringLiteral("Открыть панель"), this, &VelmorApp::showPanel);
+    recordCallAction_ = trayMenu_.addAction(QString(), this, [this] { control_->start(); });
     sendSavedAction_ = trayMenu_.addAction(QString(), this, &VelmorApp::sendSaved);
     cancelSendAction_ =
         trayMenu_.addAction(QStringLiteral("Отменить отправку"), recorder_.get(), &Recorder::cancelSend);
@@ -164,6 +174,9 @@ void VelmorApp::refreshIcon() {
     sendSavedAction_->setText(QStringLiteral("Отправить сохранённые записи (%1)").arg(saved));
     sendSavedAction_->setVisible(recorder_->canSendSaved());
     cancelSendAction_->setVisible(recorder_->isSending());
+    const std::optional<QString> call = calls_ ? calls_->call() : std::nullopt;
+    recordCallAction_->setText(QStringLiteral("Записать звонок (%1)").arg(call.value_or(QString())));
+    recordCallAction_->setVisible(call && recorder_->phase() == Phase::idle);
     refreshToolTip();
 }
 

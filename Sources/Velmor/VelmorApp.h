@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 
+class CallResponder;
+class CallWatch;
 class PanelView;
 class Recorder;
 class RemoteControl;
@@ -32,6 +34,7 @@ public:
     Tray::PanelWindow& panelWindow() const { return *window_; }
     QSystemTrayIcon& trayIcon() { return trayIcon_; }
     Tray::StatusNotifierItem& statusItem() { return *statusItem_; }
+    CallWatch& calls() { return *calls_; }
     bool hasTray() const { return hasTray_; }
     // The symbol the tray shows now.
     QString symbolName() const;
@@ -82,6 +85,9 @@ private:
     QMenu trayMenu_;
     QAction* sendSavedAction_ = nullptr;
     QAction* cancelSendAction_ = nullptr;
+    QAction* recordCallAction_ = nullptr;
+    std::unique_ptr<CallWatch> calls_;
+    std::unique_ptr<CallResponder> callResponder_;
     std::unique_ptr<Tray::PanelWindow> window_;
     std::unique_ptr<RemoteControl> control_;
 };
