@@ -138,8 +138,8 @@ QCoro::Task<> Recorder::stopAndSendWorkflow(const QString& server, const QString
     if (recording) {
         // The title is read as the upload starts: it can still be typed while the mix is made.
         const std::function<QString()> typedTitle = [this] { return title(); };
-        QCoro::Task<Delivery::Result> delivering = deliver(recording, server, apiKey, typedTitle);
-        const Delivery::Result result = co_await delivering;
+        QCoro::Task<Delivery::Outcome> delivering = deliver(recording, server, apiKey, typedTitle);
+        const Delivery::Result result = (co_await delivering).result;
         if (result != Delivery::Result::sent && result != Delivery::Result::unsendable) {
             keepSaved(SavedRecordings::entryOf(recording, false));
         }
@@ -172,13 +172,14 @@ QCoro::Task<> Recorder::sendSavedWorkflow(const QString& server, const QString& 
             }
             continue;
         }
-        QCoro::Task<Delivery::Result> delivering = deliver(recording, server, apiKey, ownTitle);
-        const Delivery::Result result = co_await delivering;
+        QCoro::Task<Delivery::Outcome> delivering = deliver(recording, server, apiKey, ownTitle);
+        const Delivery::Outcome outcome = co_await delivering;
+        const Delivery::Result result = outcome.result;
         if (result == Delivery::Result::sent || result == Delivery::Result::unsendable) {
             forgetSaved(entry.path);
         } else {
             // No longer held: what was mixed while it was recorded has served its send.
-            keepSaved({entry.path, entry.recordedAt, nullptr});
+            keepSaved({entry.path, entry.recordedAt, nullptr, outcome.isPassing});
         }
         const qsizetype remaining = batch.size() - index - 1;
         if (result == Delivery::Result::failedForEvery || result == Delivery::Result::cancelled) {
@@ -210,9 +211,47 @@ void Recorder::pollProgress() {
     }
 }
 
-QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<Recording>& recording, const QString& server,
-                                                const QString& apiKey,
-                                                const std::function<QString()>& typedTitle) {
+QCoro::Task<> Recorder::retrySaved(QString server, QString apiKey) {
+    return [](Recorder* self, QString ownServer, QString ownApiKey) -> QCoro::Task<> {
+        co_await self->retrySavedWorkflow(ownServer, ownApiKey);
+    }(this, std::move(server), std::move(apiKey));
+}
+
+bool Recorder::hasRetries() const {
+    const QList<SavedRecordings::Entry>& entries = saved_.entries();
+    return std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.isRetried; });
+}
+
+QCoro::Task<> Recorder::retrySavedWorkflow(const QString& server, const QString& apiKey) {
+    if (phase() != Phase::idle) {
+        co_return;
+    }
+    for (const SavedRecordings::Entry& entry : saved_.entries()) {
+        if (!entry.isRetried) {
+            continue;
+        }
+        const std::shared_ptr<Recording> recording = SavedRecordings::take(entry);
+        if (!recording) {
+            continue;
+        }
+        phase = Phase::sending;
+        const SavedRecordings::Entry kept = entry;
+        const std::function<QString()> ownTitle; // by reference into the coroutine: named, not a temporary
+        QCoro::Task<Delivery::Outcome> delivering = deliver(recording, server, apiKey, ownTitle, true);
+        const Delivery::Outcome outcome = co_await delivering;
+        if (outcome.result == Delivery::Result::sent || outcome.result == Delivery::Result::unsendable) {
+            forgetSaved(kept.path);
+        } else {
+            keepSaved({kept.path, kept.recordedAt, nullptr, outcome.isPassing});
+        }
+        phase = Phase::idle;
+        co_return;
+    }
+}
+
+QCoro::Task<Delivery::Outcome> Recorder::deliver(const std::shared_ptr<Recording>& recording,
+                                                 const QString& server, const QString& apiKey,
+                                                 const std::function<QString()>& typedTitle, bool isRetry) {
     progressMeter_.restart();
     progressPoll_.start();
     QCoro::Task<Delivery::Outcome> sending = delivery_.send(recording, server, apiKey, typedTitle);
@@ -231,9 +270,13 @@ QCoro::Task<Delivery::Result> Recorder::deliver(const std::shared_ptr<Recording>
         notify(QStringLiteral("Запись отправлена"), QStringLiteral("Велмор распознаёт речь и собирает протокол."));
     } else {
         status = QStringLiteral("Ошибка: ") + outcome.failure + keptText(recording->path());
-        notify(QStringLiteral("Не удалось отправить"), outcome.failure);
+        // A retry that fails again says so only in the status: the first failure was told.
+        if (!isRetry) {
+            notify(QStringLiteral("Не удалось отправить"), outcome.failure);
+        }
     }
-    co_return outcome.result;
+    emit sendEnded(outcome.result == Delivery::Result::sent, outcome.isPassing, outcome.retryAfterSeconds);
+    co_return outcome;
 }
 
 QCoro::Task<> Recorder::findSaved() {

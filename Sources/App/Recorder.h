@@ -56,6 +56,9 @@ public:
     // What is wrong with a source of the recording being made (a silent microphone, no sound
     // from the computer); empty while both are heard.
     Published<QString> sourceWarning{[this] { emit objectWillChange(); }, QString()};
+    // When a failed send will be tried again by itself, for the panel and the tooltip; empty
+    // while none is pending.
+    Published<QString> retryNote{[this] { emit objectWillChange(); }, QString()};
     // The running upload's progress; none while nothing is uploaded.
     Published<std::optional<SendProgress>> progress{[this] { emit objectWillChange(); }, std::nullopt};
 
@@ -67,6 +70,11 @@ public:
     QCoro::Task<> sendSaved(QString server, QString apiKey);
     // Looks for saved recordings on disk (off the main thread) and adds what it finds.
     QCoro::Task<> findSaved();
+    // Sends the oldest saved recording whose last send failed for a reason that passes, as a send
+    // from the menu would, but tells a failure only in the status: it was told the first time.
+    QCoro::Task<> retrySaved(QString server, QString apiKey);
+    // Whether a saved recording waits to be tried again by itself.
+    bool hasRetries() const;
 
     // A capture is running, also while it is being stopped.
     bool isRecording() const { return phase() == Phase::recording || phase() == Phase::stopping; }
@@ -94,14 +102,18 @@ public:
 signals:
     // Sent before every store to a published property.
     void objectWillChange();
+    // A send has ended: sent, or failed (for a reason that passes, the server's wait if it gave one).
+    void sendEnded(bool isSent, bool isPassing, int retryAfterSeconds);
 
 private:
     // By reference from the public entries, which own copies (GCC 12, see Background.h).
     QCoro::Task<> stopAndSendWorkflow(const QString& server, const QString& apiKey);
     QCoro::Task<> sendSavedWorkflow(const QString& server, const QString& apiKey);
     // Sends one recording and reports the outcome; true unless every following send would fail.
-    QCoro::Task<Delivery::Result> deliver(const std::shared_ptr<Recording>& recording, const QString& server,
-                                          const QString& apiKey, const std::function<QString()>& typedTitle);
+    QCoro::Task<Delivery::Outcome> deliver(const std::shared_ptr<Recording>& recording, const QString& server,
+                                           const QString& apiKey, const std::function<QString()>& typedTitle,
+                                           bool isRetry = false);
+    QCoro::Task<> retrySavedWorkflow(const QString& server, const QString& apiKey);
     void tick();
     void checkSources();
     // On the main thread, from the upload's or the mixdown's reports.

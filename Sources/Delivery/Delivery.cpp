@@ -37,7 +37,41 @@ Delivery::Result resultOf(std::exception_ptr error) {
     return Delivery::Result::failed;
 }
 
+// Kept with the recording, so that a later start knows to try it again by itself.
+void remember(WorkDirectory& dir, bool isPassing) {
+    WorkDirectory::Info info = dir.readInfo();
+    if (info.isRetried != isPassing) {
+        info.isRetried = isPassing;
+        dir.writeInfo(info);
+    }
+}
+
 } // namespace
+
+bool Delivery::isPassing(std::exception_ptr error, int* retryAfterSeconds) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const VelmorError& velmorError) {
+        if (retryAfterSeconds) {
+            *retryAfterSeconds = velmorError.retryAfterSeconds();
+        }
+        return velmorError.isPassing();
+    } catch (const Http::HttpError& httpError) {
+        switch (httpError.kind()) {
+        case Http::HttpError::Kind::CannotConnect:
+        case Http::HttpError::Kind::HostNotFound:
+            return true;
+        // Broken off or stalled before the whole body went out: the server has no recording.
+        case Http::HttpError::Kind::ConnectionLost:
+        case Http::HttpError::Kind::TimedOut:
+            return !httpError.isBodySent();
+        default:
+            return false;
+        }
+    } catch (...) {
+        return false;
+    }
+}
 
 void Delivery::step(const QString& text) const {
     if (onStep) {
@@ -109,6 +143,10 @@ QCoro::Task<Delivery::Outcome> Delivery::send(const std::shared_ptr<Recording>& 
         const bool isCancelledNow = isCancelled->load();
         outcome.failure = isCancelledNow ? QStringLiteral("Отправка отменена") : currentErrorDescription();
         outcome.result = isCancelledNow ? Result::cancelled : resultOf(std::current_exception());
+        outcome.isPassing = !isCancelledNow && isPassing(std::current_exception(), &outcome.retryAfterSeconds);
+        if (!isCancelledNow) {
+            remember(recording->directory(), outcome.isPassing);
+        }
     }
     co_return outcome;
 }

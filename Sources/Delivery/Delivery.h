@@ -30,7 +30,14 @@ public:
         QString failure; // otherwise: what went wrong, for the user
         // Sent, but a work file that could not be read was kept: where it is.
         QString keptUnreadable;
+        // Failed for a reason that passes (no network, the server down or busy), before the
+        // server could take the recording: the same send may be tried again by itself.
+        bool isPassing = false;
+        int retryAfterSeconds = 0; // as the server asked; 0 when it did not
     };
+
+    // Whether a failure passes, as Outcome::isPassing.
+    static bool isPassing(std::exception_ptr error, int* retryAfterSeconds = nullptr);
 
     // Each step as it begins: "Сводим запись…", "Отправляем в Велмор…".
     std::function<void(const QString&)> onStep;

@@ -46,7 +46,7 @@ SavedRecordings::Found SavedRecordings::scan() {
             }
             const WorkDirectory::Info info = dir->readInfo();
             if (!info.isSent && holdsRecording(*dir)) {
-                found.add(Entry{dir->path(), info.recordedAt, nullptr});
+                found.add(Entry{dir->path(), info.recordedAt, nullptr, info.isRetried});
             }
         }
     }
@@ -55,7 +55,8 @@ SavedRecordings::Found SavedRecordings::scan() {
 }
 
 SavedRecordings::Entry SavedRecordings::entryOf(const std::shared_ptr<Recording>& recording, bool staysHeld) {
-    return {recording->path(), recording->directory().readInfo().recordedAt, staysHeld ? recording : nullptr};
+    const WorkDirectory::Info info = recording->directory().readInfo();
+    return {recording->path(), info.recordedAt, staysHeld ? recording : nullptr, info.isRetried};
 }
 
 std::shared_ptr<Recording> SavedRecordings::take(const Entry& entry) {

@@ -17,6 +17,8 @@ public:
         QDateTime recordedAt;
         // A recording interrupted in this run stays held, with what its live export made.
         std::shared_ptr<Recording> held;
+        // Its last send failed for a reason that passes: tried again by itself.
+        bool isRetried = false;
     };
 
     struct Found {

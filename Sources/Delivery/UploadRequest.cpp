@@ -83,10 +83,16 @@ QUrl meetingPage(const QString& base, const Http::Response& response) {
         // A refused key is refused for every recording.
         const bool isRefusedKey = response.statusCode == 401 || response.statusCode == 403;
         const auto scope = isRefusedKey ? VelmorError::Scope::everySend : VelmorError::Scope::thisSend;
-        if (error.isString()) {
-            throw VelmorError(error.toString(), scope);
+        const QString message = error.isString()
+                                    ? error.toString()
+                                    : QStringLiteral("Сервер ответил ") + QString::number(response.statusCode);
+        // Busy, overloaded or timed out waiting for the request: it took nothing. (A 502 or 504 may
+        // come after it took the file: a repeat would make the meeting twice.)
+        const int status = response.statusCode;
+        if (status == 503 || status == 429 || status == 408) {
+            throw VelmorError::passing(message, response.retryAfterSeconds);
         }
-        throw VelmorError(QStringLiteral("Сервер ответил ") + QString::number(response.statusCode), scope);
+        throw VelmorError(message, scope);
     }
     QJsonParseError parseError{};
     const QJsonDocument reply = QJsonDocument::fromJson(response.body, &parseError);

@@ -147,14 +147,20 @@ Response uploadBlocking(const UploadRequest& request) {
             curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK && connected == 0) {
             throw HttpError(HttpError::Kind::CannotConnect, reason);
         }
-        throw HttpError::fromCurl(result, reason);
+        HttpError error = HttpError::fromCurl(result, reason);
+        curl_off_t uploaded = 0;
+        curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+        error.setBodySent(uploaded >= file.size());
+        throw error;
     }
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t retryAfter = 0;
+    curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &retryAfter);
     if (request.onProgress && status >= 200 && status < 300 && watch.lastSent < file.size()) {
         request.onProgress(file.size(), file.size()); // taken: all of it went out
     }
-    return Response{int(status), std::move(reply.body)};
+    return Response{int(status), std::move(reply.body), int(std::clamp<curl_off_t>(retryAfter, 0, 86400))};
 }
 
 QCoro::Task<Response> upload(UploadRequest request) {

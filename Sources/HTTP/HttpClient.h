@@ -27,6 +27,7 @@ struct UploadRequest {
 struct Response {
     int statusCode = 0;
     QByteArray body;
+    int retryAfterSeconds = 0; // the reply's Retry-After, in seconds from now; 0 when none
 };
 
 // A meeting id needs a few bytes; a reply past this is no answer of a transcription server.

@@ -23,10 +23,14 @@ public:
     HttpError(Kind kind, const QString& reason);
 
     Kind kind() const { return kind_; }
+    // The request's body went out whole before the transfer failed: the server may have it.
+    bool isBodySent() const { return isBodySent_; }
+    void setBodySent(bool isSent) { isBodySent_ = isSent; }
     static HttpError fromCurl(int curlCode, const QString& reason);
 
 private:
     Kind kind_;
+    bool isBodySent_ = false;
 };
 
 } // namespace Http

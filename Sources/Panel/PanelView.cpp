@@ -103,6 +103,8 @@ void PanelView::addRecordingControls(QBoxLayout* stack) {
     statusRow->addWidget(elapsedLabel_);
     statusRow->addWidget(statusLabel_, 1);
     stack->addLayout(statusRow);
+    retryNote_ = captionLabel(QString(), Tone::secondary);
+    stack->addWidget(retryNote_);
 
     meters_ = new LevelMeters([this] { return recorder_.levels(); });
     stack->addWidget(meters_);
@@ -220,6 +222,8 @@ void PanelView::refresh() {
     elapsedLabel_->setVisible(isRecording);
     elapsedLabel_->setText(recorder_.elapsedText());
     statusLabel_->setText(recorder_.status());
+    retryNote_->setText(recorder_.retryNote());
+    retryNote_->setVisible(!recorder_.retryNote().isEmpty());
     meters_->setVisible(isRecording);
     sourceWarning_->setText(recorder_.sourceWarning());
     sourceWarning_->setAccessibleName(recorder_.sourceWarning());

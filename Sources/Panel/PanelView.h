@@ -66,6 +66,7 @@ private:
     QWidget* recordingDot_ = nullptr;
     QLabel* elapsedLabel_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QLabel* retryNote_ = nullptr;
     LevelMeters* meters_ = nullptr;
     QLabel* sourceWarning_ = nullptr;
     QProgressBar* sendBar_ = nullptr;

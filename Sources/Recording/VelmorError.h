@@ -14,6 +14,17 @@ public:
     explicit VelmorError(const QString& message, Scope scope = Scope::thisSend)
         : std::runtime_error(message.toStdString()), message_(message), scope_(scope) {}
 
+    // A failure that passes (the server busy or restarting): the server did not take the
+    // recording, and the same send may go through later, after `retryAfterSeconds` if it said so.
+    static VelmorError passing(const QString& message, int retryAfterSeconds) {
+        VelmorError error(message);
+        error.isPassing_ = true;
+        error.retryAfterSeconds_ = retryAfterSeconds;
+        return error;
+    }
+    bool isPassing() const { return isPassing_; }
+    int retryAfterSeconds() const { return retryAfterSeconds_; }
+
     const QString& message() const { return message_; }
     Scope scope() const { return scope_; }
     // What the user sees: the message itself, also when it is empty.
@@ -22,4 +33,6 @@ public:
 private:
     QString message_;
     Scope scope_;
+    bool isPassing_ = false;
+    int retryAfterSeconds_ = 0;
 };

@@ -214,6 +214,7 @@ WorkDirectory::Info WorkDirectory::readInfo() const {
         info.title = object.value(QStringLiteral("title")).toString().left(kTitleLimit);
         info.sources = object.value(QStringLiteral("sources")).toObject();
         info.isSent = object.value(QStringLiteral("sent")).toBool();
+        info.isRetried = object.value(QStringLiteral("retry")).toBool();
         const QString date = object.value(QStringLiteral("date")).toString();
         if (plausible(QDateTime(QDate::fromString(date, Qt::ISODate), QTime(12, 0), QTimeZone::utc())).isValid()) {
             info.name = object.value(QStringLiteral("name")).toString().left(kTitleLimit);
@@ -281,6 +282,9 @@ bool WorkDirectory::writeInfo(const Info& info) const {
     if (info.isNamed()) {
         object.insert(QStringLiteral("name"), info.name);
         object.insert(QStringLiteral("date"), info.date);
+    }
+    if (info.isRetried) {
+        object.insert(QStringLiteral("retry"), true);
     }
     if (info.isSent) {
         object.insert(QStringLiteral("sent"), true);

@@ -36,6 +36,8 @@ public:
         QJsonObject sources;
         // Delivered, with a work file that could not be read kept for the user: never offered again.
         bool isSent = false;
+        // Its last send failed for a reason that passes: tried again by itself.
+        bool isRetried = false;
         bool isNamed() const { return !name.isEmpty() && !date.isEmpty(); }
     };
 

@@ -8,7 +8,9 @@
 #include "PanelWindow.h"
 #include "Recorder.h"
 #include "RemoteControl.h"
+#include "Retries.h"
 #include "StatusNotifierItem.h"
+#include "SystemEvents.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -41,6 +43,8 @@ VelmorApp::VelmorApp(std::shared_ptr<Recorder> recorder, Start start)
         refreshIcon();
     });
     calls_->start();
+    system_ = std::make_unique<System::SystemEvents>();
+    retries_ = std::make_unique<Retries>(*recorder_, settings_, *system_);
     connect(panel, &PanelView::quitRequested, this, &VelmorApp::quitNow);
     window_ = std::make_unique<Tray::PanelWindow>(panel, false);
     connect(window_.get(), &Tray::PanelWindow::closedWithoutTray, this, &VelmorApp::quitNow);
@@ -190,6 +194,9 @@ QString VelmorApp::toolTipText() const {
         const std::optional<SendProgress> progress = recorder_->progress();
         return QStringLiteral("Велмор — отправка…") +
                (progress ? QStringLiteral(" %1%").arg(progress->percent()) : QString());
+    }
+    if (!recorder_->retryNote().isEmpty()) {
+        return QStringLiteral("Велмор — готов\n") + recorder_->retryNote();
     }
     return QStringLiteral("Велмор — готов");
 }

@@ -16,6 +16,10 @@ class CallWatch;
 class PanelView;
 class Recorder;
 class RemoteControl;
+class Retries;
+namespace System {
+class SystemEvents;
+}
 namespace Tray {
 class PanelWindow;
 class StatusNotifierItem;
@@ -88,6 +92,8 @@ private:
     QAction* recordCallAction_ = nullptr;
     std::unique_ptr<CallWatch> calls_;
     std::unique_ptr<CallResponder> callResponder_;
+    std::unique_ptr<System::SystemEvents> system_;
+    std::unique_ptr<Retries> retries_;
     std::unique_ptr<Tray::PanelWindow> window_;
     std::unique_ptr<RemoteControl> control_;
 };

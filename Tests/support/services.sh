@@ -99,6 +99,9 @@ start_dbus() {
     dbus_pid=$!
     wait_until 10 test -s "$address_file" || { echo "the private D-Bus bus did not start" >&2; return 1; }
     export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$address_file")
+    # The same private bus stands in for the system bus: NetworkManager and logind doubles own
+    # their names there when a test starts them.
+    export DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS
     export VELMOR_NOTIFICATION_LOG="$services_dir/notifications.jsonl"
     /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/notification_receiver.py" "$VELMOR_NOTIFICATION_LOG" &
     notifier_pid=$!
