@@ -87,6 +87,16 @@ void choose(const QJsonObject& notification, const QString& key) {
 
 } // namespace
 
+// The app's side: the recorder, the watch and the responder, on a clock the test moves.
+struct App {
+    MockClock clock;
+    Recorder recorder;
+    Preferences::Settings settings;
+    CallWatch watch;
+    std::unique_ptr<CallResponder> responder = std::make_unique<CallResponder>(recorder, settings, watch);
+    App() { watch.start(); }
+};
+
 class CallsTest : public QObject {
     Q_OBJECT
 
@@ -178,12 +188,8 @@ private slots:
     // what it says, and the recording arrives.
     void aCallIsSuggestedAndItsActionsWork() {
         configure(Preferences::CallAction::suggest);
-        MockClock clock;
-        Recorder recorder;
-        Preferences::Settings settings;
-        CallWatch watch;
-        CallResponder responder(recorder, settings, watch);
-        watch.start();
+        App app;
+        auto& [clock, recorder, settings, watch, responder] = app;
         const qsizetype before = TestSupport::notifications().size();
         Client zoom(QStringLiteral("ZOOM VoiceEngine"), QStringLiteral("zoom"), true);
         QTRY_VERIFY_WITH_TIMEOUT(hears(watch, QStringLiteral("zoom")) && watch.isWaiting(), 10000);
@@ -222,12 +228,8 @@ private slots:
     // recording started by hand is left running.
     void aCallIsRecordedOnItsOwn() {
         configure(Preferences::CallAction::record);
-        MockClock clock;
-        Recorder recorder;
-        Preferences::Settings settings;
-        CallWatch watch;
-        CallResponder responder(recorder, settings, watch);
-        watch.start();
+        App app;
+        auto& [clock, recorder, settings, watch, responder] = app;
         const qsizetype before = TestSupport::notifications().size();
         const qsizetype received = receiver_->received().size();
         {
@@ -265,12 +267,8 @@ private slots:
     // where the server shows no buttons, the body says where to start.
     void noCallNoSuggestion() {
         configure(Preferences::CallAction::suggest);
-        MockClock clock;
-        Recorder recorder;
-        Preferences::Settings settings;
-        CallWatch watch;
-        auto responder = std::make_unique<CallResponder>(recorder, settings, watch);
-        watch.start();
+        App app;
+        auto& [clock, recorder, settings, watch, responder] = app;
         const qsizetype before = TestSupport::notifications().size();
         {
             Client dictation(QStringLiteral("Firefox"), QStringLiteral("firefox-esr"), false);

@@ -116,21 +116,34 @@ private slots:
     }
     void init() { tmp_.reset(); }
 
-    // (The end-to-end test sends a real recording through the panel and checks what arrives.)
-    void aFailedSendKeepsTheLastLinkAndNotifiesApart() {
-        Recorder recorder(std::make_shared<FakeCaptureService>());
+    // Empty recordings: a second stop-and-send during a run is turned away and a failed stop is
+    // ignored; nothing is sent or offered again, the last link stays, each failure is notified
+    // apart. (The end-to-end test sends a real recording through the panel.)
+    void emptyRecordingsFailApart() {
+        auto service = std::make_shared<FakeCaptureService>();
+        service->stopDelayMs = 300;
+        service->failStop = true;
+        Recorder recorder(service);
         const QUrl previous(QStringLiteral("http://127.0.0.1/m/previous"));
         recorder.lastLink = previous;
         const qsizetype before = notifications().size();
         for (int i = 0; i < 2; ++i) {
             QCoro::waitFor(recorder.start());
+            const QString dir = recorder.capture().lastPath();
+            auto first = recorder.stopAndSend(server_, QStringLiteral("vl_right"));
+            QVERIFY(recorder.isRecording() && recorder.isBusy());
             QCoro::waitFor(recorder.stopAndSend(server_, QStringLiteral("vl_right")));
+            QCoro::waitFor(first);
+            QCOMPARE(recorder.status(),
+                     QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir);
         }
+        QCOMPARE(service->stopsCalled, 2);
+        QVERIFY(!recorder.isBusy());
+        QCOMPARE(recorder.savedCount(), 0);
         QCOMPARE(recorder.lastLink(), std::optional<QUrl>(previous));
         QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before + 1), QStringLiteral("Не удалось отправить"), 5000);
         QCOMPARE(notifications()[before]["body"].toString(),
                  QStringLiteral("Запись пустая — ничего не прозвучало"));
-        // Each has an identifier of its own: none replaces another.
         QVERIFY(notifications()[before]["hints"].toObject()["x-velmor-id"] !=
                 notifications()[before + 1]["hints"].toObject()["x-velmor-id"]);
     }
@@ -148,25 +161,6 @@ private slots:
         }
         QCOMPARE(recorder.title(), QString());
         QCOMPARE(recorder.savedCount(), 1);
-    }
-
-    void aSecondCallDuringARunIsTurnedAway() {
-        auto service = std::make_shared<FakeCaptureService>();
-        service->stopDelayMs = 300;
-        service->failStop = true; // a failed stop is ignored
-        Recorder recorder(service);
-        QCoro::waitFor(recorder.start());
-        const QString dir = recorder.capture().lastPath();
-        auto first = recorder.stopAndSend(server_, QStringLiteral("vl_right"));
-        QVERIFY(recorder.isRecording() && recorder.isBusy());
-        QCoro::waitFor(recorder.stopAndSend(server_, QStringLiteral("vl_right")));
-        QCoro::waitFor(first);
-        QCOMPARE(service->stopsCalled, 1);
-        // Nothing was captured: nothing is sent, and the empty directory is not offered again.
-        QCOMPARE(recorder.status(),
-                 QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir);
-        QVERIFY(!recorder.isBusy());
-        QCOMPARE(recorder.savedCount(), 0);
     }
 
     // A server may have taken the file before failing: the next send must not make it a second

@@ -14,7 +14,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
-#include <mutex>
 
 namespace {
 
@@ -132,41 +131,6 @@ private slots:
         QFile file(file_);
         file.open(QIODevice::ReadOnly);
         QVERIFY(server_.body() == file.readAll());
-    }
-
-    // Progress counts what the network took: against a server that reads 128 KB a second into a
-    // small receive buffer, it starts near zero and rises with the server's reading to the end.
-    void progressFollowsWhatTheServerTakes() {
-        const QString slow = dir_.filePath(QStringLiteral("slow.m4a"));
-        QFile file(slow);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(512 * 1024, 'x'));
-        file.close();
-        QProcess server;
-        server.start(QStringLiteral("/usr/bin/python3"),
-                     {QStringLiteral(VELMOR_SOURCE_DIR "/Tests/support/slow_server.py")});
-        QVERIFY(server.waitForReadyRead(10000));
-        const QString address =
-            QStringLiteral("http://127.0.0.1:") + QString::fromUtf8(server.readLine().trimmed());
-        std::mutex lock;
-        QList<QPair<qint64, qint64>> reports;
-        const auto onProgress = [&](qint64 sent, qint64 total) {
-            const std::lock_guard<std::mutex> guard(lock);
-            reports.append({sent, total});
-        };
-        const UploadLabels labels = uploadLabels(QDateTime::currentDateTime(), QStringLiteral("t"));
-        const auto result = TestSupport::settle(
-            sendRecording(slow, address, QStringLiteral("k"), labels, 30, nullptr, onProgress));
-        server.waitForFinished(5000);
-        QVERIFY2(result.value, qPrintable(result.error.value_or(QString())));
-        QVERIFY2(reports.size() >= 3,
-                 qPrintable(QString::number(reports.size()) + QStringLiteral(" reports, first ") +
-                            QString::number(reports.value(0).first)));
-        QVERIFY2(reports.first().first < 512 * 1024 / 4, qPrintable(QString::number(reports.first().first)));
-        QCOMPARE(reports.last(), qMakePair(qint64(512 * 1024), qint64(512 * 1024)));
-        for (qsizetype i = 1; i < reports.size(); ++i) {
-            QVERIFY(reports[i].first >= reports[i - 1].first && reports[i].second == 512 * 1024);
-        }
     }
 
     void anEmptyTitleSendsTheCallStamp() {

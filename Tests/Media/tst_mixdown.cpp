@@ -44,9 +44,10 @@ private slots:
         work_ = std::make_shared<Recording>(WorkDirectory::open(dir_->path()));
     }
 
+    // Of other rates and channel counts too: converted to 48 kHz stereo.
     void bothSourcesPlayFromZeroAtTheirOwnLevels() {
-        TestSupport::writeCaf(path("system.caf"), 3.0, tone(440, 0.3));
-        TestSupport::writeCaf(path("mic.caf"), 1.5, tone(1000, 0.05));
+        TestSupport::writeCaf(path("system.caf"), 3.0, tone(440, 0.3, 44100), 44100, 2);
+        TestSupport::writeCaf(path("mic.caf"), 1.5, tone(1000, 0.05), 48000, 1);
         const auto result = mix();
         QVERIFY2(result.value, qPrintable(result.error.value_or("")));
         QCOMPARE(QFileInfo(*result.value).canonicalFilePath(), QFileInfo(path("velmor.m4a")).canonicalFilePath());
@@ -59,9 +60,11 @@ private slots:
         QVERIFY2(std::abs(info.seconds - 3.0) <= 1024.0 / kRate, qPrintable(QString::number(info.seconds)));
         const TestSupport::Pcm out = decode(*result.value);
         QVERIFY(std::abs(out.frames() - 3 * kRate) <= 1024);
-        // Both audible while both play; quiet speech is not scaled down.
-        QVERIFY(std::abs(toneLevel(out.left, kRate / 4, kRate, 440) - 0.3) < 0.03);
-        QVERIFY(std::abs(toneLevel(out.left, kRate / 4, kRate, 1000) - 0.05) < 0.01);
+        // Both audible in both channels while both play; quiet speech is not scaled down.
+        for (const auto* channel : {&out.left, &out.right}) {
+            QVERIFY(std::abs(toneLevel(*channel, kRate / 4, kRate, 440) - 0.3) < 0.03);
+            QVERIFY(std::abs(toneLevel(*channel, kRate / 4, kRate, 1000) - 0.05) < 0.01);
+        }
         // Only the system tone after the microphone has ended.
         QVERIFY(toneLevel(out.left, 2 * kRate, 5 * kRate / 2, 1000) < 0.005);
         QVERIFY(std::abs(toneLevel(out.left, 2 * kRate, 5 * kRate / 2, 440) - 0.3) < 0.03);
@@ -122,33 +125,6 @@ private slots:
         QVERIFY2(mix().error->startsWith(QStringLiteral("Формат звука не поддерживается (1 Гц")),
                  qPrintable(mix().error.value_or("")));
         QVERIFY(!QFile::exists(path("velmor.m4a")) && !QFile::exists(path("velmor.m4a.part")));
-    }
-
-    void differentRatesAndChannelCountsAreConverted() {
-        TestSupport::writeCaf(path("system.caf"), 2.0, tone(500, 0.2, 44100), 44100, 2);
-        TestSupport::writeCaf(path("mic.caf"), 2.0, tone(1200, 0.2), 48000, 1);
-        const auto result = mix();
-        QVERIFY(result.value);
-        const TestSupport::Pcm out = decode(*result.value);
-        QVERIFY(std::abs(out.frames() - 2 * kRate) <= 1024);
-        for (const auto* channel : {&out.left, &out.right}) {
-            QVERIFY(std::abs(toneLevel(*channel, kRate / 2, kRate, 500) - 0.2) < 0.03);
-            QVERIFY2(std::abs(toneLevel(*channel, kRate / 2, kRate, 1200) - 0.2) < 0.03,
-                     qPrintable(QString::number(toneLevel(*channel, kRate / 2, kRate, 1200))));
-        }
-    }
-
-    void loudSumIsLimitedBelowFullScale() {
-        TestSupport::writeCaf(path("system.caf"), 1.0, tone(300, 0.9));
-        TestSupport::writeCaf(path("mic.caf"), 1.0, tone(300, 0.9));
-        const auto result = mix();
-        QVERIFY(result.value);
-        const TestSupport::Pcm out = decode(*result.value);
-        float peak = 0;
-        for (float sample : out.left) {
-            peak = std::max(peak, std::fabs(sample));
-        }
-        QVERIFY2(peak < 1.0f && peak > 0.5f, qPrintable(QString::number(peak)));
     }
 
     // The limiter itself, before the encoder: a sum of 1.8 peaks at -3 dBFS, quiet speech is

@@ -250,13 +250,6 @@ private slots:
         QVERIFY(!shown(sending));
     }
 
-    void theTitleTakesTwoHundredCharacters() {
-        QLineEdit* title = field("Название встречи");
-        typeText(title, QString(250, QChar(u'ж')));
-        QCOMPARE(title->text().size(), 200);
-        QCOMPARE(recorder_->title().size(), 200);
-    }
-
     void returnTriggersTheShownButtonUnlessDisabled() {
         Preferences::Settings().setApiKey(QStringLiteral("k"));
         recorder_->phase = Phase::starting;

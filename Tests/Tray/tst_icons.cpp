@@ -107,11 +107,6 @@ private slots:
         QTRY_COMPARE(window.geometry().bottom(), available.bottom());
     }
 
-    // Drawn at the sizes of a 2x bar too, not scaled up from a smaller one.
-    void symbolsAreDrawnForDoubleDensityBars() {
-        const QList<QSize> sizes = Tray::symbolIcon(QStringLiteral("waveform.circle"), Qt::gray).availableSizes();
-        QVERIFY(sizes.contains(QSize(44, 44)) && sizes.contains(QSize(64, 64)));
-    }
 };
 
 QTEST_MAIN(IconsTest)
