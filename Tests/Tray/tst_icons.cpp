@@ -106,7 +106,6 @@ private slots:
         QTRY_COMPARE(window.height(), 350);
         QTRY_COMPARE(window.geometry().bottom(), available.bottom());
     }
-
 };
 
 QTEST_MAIN(IconsTest)
