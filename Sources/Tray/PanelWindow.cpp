@@ -53,14 +53,19 @@ PanelWindow::PanelWindow(QWidget* content, bool hasTray) {
 }
 
 void PanelWindow::setHasTray(bool hasTray) {
-    // A window once given to the layer shell stays its surface: a normal window needs a new one.
-    if (!hasTray && isPinned_) {
+    const Qt::WindowFlags flags =
+        hasTray ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint : Qt::Window;
+    // Qt would re-create the native window for new flags, and a window manager may carry the old
+    // one's frame and states over to it (a panel offset by the old title bar, a task bar entry):
+    // the old one goes first, so the next show makes a new one from scratch (and a window once
+    // given to the layer shell stays its surface). showAnchored sets the states and the place.
+    if (flags != windowFlags() && testAttribute(Qt::WA_WState_Created)) {
         hide();
         destroy();
         isPinned_ = false;
     }
     hasTray_ = hasTray;
-    setWindowFlags(hasTray ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint : Qt::Window);
+    setWindowFlags(flags);
 }
 
 QPoint PanelWindow::placement(const QSize& panel, const QRect& iconGeometry, const QPoint& pointer,

@@ -195,6 +195,8 @@ check "a click on the icon opens it again" 'shown_panel'
 # Beside a tray icon the panel is no task: the task bar and Alt+Tab leave it out.
 skips_task_bar() { xprop -id "$(panel_window)" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR; }
 check "the panel at the icon is left out of the task bar" 'skips_task_bar'
+top_of_panel() { xwininfo -id "$(panel_window)" | awk '/Absolute upper-left Y/ {print $4}'; }
+top_at_icon=$(top_of_panel)
 open_panel
 check "a second click closes it" '! shown_panel'
 
@@ -281,6 +283,9 @@ start_tray
 check "a tray that comes later gets the icon, and the window goes" 'wait_until 10 icon_shown && wait_until 10 hidden_panel'
 open_panel
 check "a click on the icon opens the panel again" 'shown_panel'
+check "the window it was made again is no task" 'skips_task_bar'
+check "and it opens against the bar as before, with no frame of the window it was" \
+    'test "$(top_of_panel)" = "$top_at_icon"'
 
 # A StatusNotifierItem tray, the kind current desktops have, coming while the app runs: it gets
 # the one icon, recoloured by its theme name, with the menu; a click toggles the panel; the icon is
