@@ -289,20 +289,14 @@ private slots:
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         QVERIFY(system.frames() > kRate);
         QVERIFY(loudest(system.left, 440).second > 0.1);
-        // Offered again, and sent with the time it was recorded, after an older saved recording;
-        // its mix is finished from the work done while it was recorded.
-        const QString older = tmp_.filePath(QStringLiteral("velmor-00000000-0000-0000-0000-000000000000"));
-        TestSupport::workDirectory(older)->writeInfo(
-            {QDateTime::currentDateTime().addDays(-1), {}, {}, {}, {}, {}});
-        TestSupport::writeCaf(older + "/system.caf", 1.0, TestSupport::tone(440, 0.2));
+        // Offered again; named by the moment its audio ended, and its mix finished from the work
+        // done while it was recorded.
         QCoro::waitFor(recorder.findSaved());
-        QCOMPARE(recorder.savedCount(), 2);
-        // Never sent: named by the moment its audio ended.
-        QFile info(QDir(dir).filePath(QStringLiteral("recording.json")));
+        QCOMPARE(recorder.savedCount(), 1);
+        QFile info(QDir(dir).filePath(QStringLiteral("recording.json"))); // held: read as it is
         QVERIFY(info.open(QIODevice::ReadOnly));
         const QDateTime ended = QDateTime::fromString(
-            QJsonDocument::fromJson(info.readAll()).object()[QStringLiteral("endedAt")].toString(),
-            Qt::ISODateWithMs);
+            QJsonDocument::fromJson(info.readAll())[QStringLiteral("endedAt")].toString(), Qt::ISODateWithMs);
         QVERIFY(std::abs(ended.secsTo(QDateTime::currentDateTime())) < 30);
         const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
         QVERIFY(live);
@@ -311,9 +305,8 @@ private slots:
         TestSupport::Receiver receiver(tmp_.filePath("received"), QStringLiteral("vl_key"));
         QCoro::waitFor(recorder.sendSaved(receiver.address(), QStringLiteral("vl_key")));
         QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
-        QCOMPARE(receiver.received().size(), 2);
-        const QString name = QStringLiteral("Запись ") + fileStamp().string(ended.toLocalTime()) + ".m4a";
-        QVERIFY(receiver.received()[0]["name"] == name || receiver.received()[1]["name"] == name);
+        QCOMPARE(receiver.received().value(0)["name"].toString(),
+                 QStringLiteral("Запись ") + fileStamp().string(ended.toLocalTime()) + ".m4a");
         QCOMPARE(live->position(), length);
         QVERIFY(!QFileInfo::exists(dir));
         // With no server to reach, a start fails and says so.

@@ -148,21 +148,6 @@ private slots:
                 notifications()[before + 1]["hints"].toObject()["x-velmor-id"]);
     }
 
-    void anEmptyKeyIsNoticedAfterTheMix() {
-        Recorder recorder;
-        recorder.title = QStringLiteral("будет очищено");
-        record(recorder, 800);
-        const QString dir = recorder.capture().lastPath();
-        QCoro::waitFor(recorder.stopAndSend(server_, QString()));
-        QCOMPARE(recorder.status(),
-                 QStringLiteral("Ошибка: Не задан ключ API — откройте настройки виджета. Файл сохранён в ") + dir);
-        for (const char* name : {"system.caf", "mic.caf", "velmor.m4a"}) {
-            QVERIFY2(QFileInfo::exists(dir + "/" + name), name);
-        }
-        QCOMPARE(recorder.title(), QString());
-        QCOMPARE(recorder.savedCount(), 1);
-    }
-
     // A server may have taken the file before failing: the next send must not make it a second
     // meeting under another name.
     void aSendAfterAFailedOneCarriesTheSameLabels() {

@@ -34,34 +34,29 @@ private slots:
         qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
     }
 
-    void defaultsAreReadButNeverWritten() {
+    // Defaults are read, never written; what is typed is stored exactly, in a file of the user's
+    // alone; recording calls by itself holds only once the user agreed to it.
+    void settingsAreStoredAsTypedForTheUserAlone() {
         Preferences::Settings settings;
         QVERIFY(settings.fileName().startsWith(config_.path()));
         QCOMPARE(settings.serverURL(), QString::fromUtf8(Preferences::kDefaultServerURL));
-        QVERIFY(settings.serverURL().startsWith(QStringLiteral("https://")));
-        QCOMPARE(settings.apiKey(), QString());
+        QVERIFY(settings.serverURL().startsWith(QStringLiteral("https://")) && settings.apiKey().isEmpty());
+        QCOMPARE(settings.callAction(), Preferences::CallAction::suggest);
         QVERIFY(!QFile::exists(settings.fileName()));
-    }
-
-    void typedValuesRoundTripExactly() {
-        Preferences::Settings settings;
         settings.setApiKey(QStringLiteral("  vl_ключ с пробелами  "));
+        QCOMPARE(modeOf(settings.fileName()), 0600u);
         settings.setServerURL(QString());
+        QCOMPARE(modeOf(settings.fileName()), 0600u);
         QSettings fresh(settings.fileName(), QSettings::NativeFormat);
         QCOMPARE(fresh.value("apiKey").toString(), QStringLiteral("  vl_ключ с пробелами  "));
         QVERIFY(fresh.contains("serverURL"));
-        QCOMPARE(fresh.value("serverURL").toString(), QString());
-        // The empty string is stored, not the default.
-        QCOMPARE(Preferences::Settings().serverURL(), QString());
-    }
-
-    void fileIsReadableByTheUserAlone() {
-        Preferences::Settings settings;
-        QFile::remove(settings.fileName());
-        settings.setApiKey(QStringLiteral("secret"));
-        QCOMPARE(modeOf(settings.fileName()), 0600u);
-        settings.setServerURL(QStringLiteral("https://example.org"));
-        QCOMPARE(modeOf(settings.fileName()), 0600u);
+        QCOMPARE(Preferences::Settings().serverURL(), QString()); // the empty string, not the default
+        settings.setCallAction(Preferences::CallAction::record);
+        QCOMPARE(settings.callAction(), Preferences::CallAction::suggest);
+        settings.agreeToAutoRecord();
+        QCOMPARE(Preferences::Settings().callAction(), Preferences::CallAction::record);
+        settings.setCallAction(Preferences::CallAction::nothing);
+        QCOMPARE(Preferences::Settings().callAction(), Preferences::CallAction::nothing);
     }
 
     // What the session finds: an entry desktop-file-validate accepts that starts exactly the program
