@@ -45,6 +45,8 @@ Retries::Retries(Recorder& recorder, Preferences::Settings& settings, System::Sy
         }
     });
     connect(&system_, &System::SystemEvents::onlineChanged, this, &Retries::tell);
+    // Before the lock goes: nothing recorded before the sleep may be lost to a machine that never wakes.
+    connect(&system_, &System::SystemEvents::aboutToSleep, this, [this] { recorder_.capture().syncWorkFiles(); });
     connect(&system_, &System::SystemEvents::wokeUp, this, [this] {
         if (dueMs_) {
             dueIn(kWakeDelayMs);

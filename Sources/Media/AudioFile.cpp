@@ -100,6 +100,12 @@ sf_count_t AudioFile::writeInterleaved(const void* data, sf_count_t frames) {
     return 0;
 }
 
+void AudioFile::sync() {
+    sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    framesInHeader_ = framesWritten_;
+    ::fsync(fd_);
+}
+
 void AudioFile::write(const PcmFormat& format, const void* interleaved, qint64 frames) {
     if (format != format_ || !interleaved) {
         throw MediaError(MediaError::Kind::Unsupported);

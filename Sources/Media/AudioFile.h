@@ -28,6 +28,8 @@ public:
     // the file's format, CannotWrite when the disk refuses it or the file was removed (noticed
     // within a second).
     void write(const PcmFormat& format, const void* interleaved, qint64 frames);
+    // Brings the header up to date with every frame written and puts the file on the disk now.
+    void sync();
 
 private:
     sf_count_t writeInterleaved(const void* data, sf_count_t frames);

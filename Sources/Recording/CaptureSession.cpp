@@ -83,6 +83,14 @@ void CaptureSession::closeWorkFiles() {
     });
 }
 
+void CaptureSession::syncWorkFiles() {
+    queue_.sync([this] {
+        if (writer_) {
+            writer_->syncFiles();
+        }
+    });
+}
+
 void CaptureSession::keepTitle(const QString& title) {
     if (!recording_ || title == keptTitle_) {
         return;

@@ -42,6 +42,8 @@ public:
     // Completes the work files of a running capture on the capture queue, so that a process that
     // ends now leaves them whole.
     void closeWorkFiles();
+    // Both work files described whole and on the disk, as before a sleep; the capture goes on.
+    void syncWorkFiles();
     // Keeps the title being typed with the recording being made, so that it is sent with it even
     // after an interruption or a crash.
     void keepTitle(const QString& title);

@@ -10,6 +10,14 @@ void CaptureWriter::closeFiles() {
     isClosed_ = true;
 }
 
+void CaptureWriter::syncFiles() {
+    for (const std::unique_ptr<Media::AudioFile>* file : {&systemFile, &micFile}) {
+        if (*file) {
+            (*file)->sync();
+        }
+    }
+}
+
 void CaptureWriter::stream(Capture::Stream&, const Capture::SampleBuffer& buffer, Capture::OutputType type) {
     if (isClosed_) {
         return;

@@ -36,6 +36,8 @@ public:
 
     // On the capture queue: completes both files; buffers that still arrive are dropped.
     void closeFiles();
+    // On the capture queue: both files' headers up to date and on the disk; writing goes on.
+    void syncFiles();
 
     void stream(Capture::Stream& stream, const Capture::SampleBuffer& buffer, Capture::OutputType type) override;
     void streamDidStopWithError(Capture::Stream& stream, std::exception_ptr error) override;
