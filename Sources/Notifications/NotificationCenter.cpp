@@ -24,8 +24,6 @@ NotificationCenter::NotificationCenter(QObject* parent) : QObject(parent) {
     if (bus.isConnected()) {
         bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
                     SLOT(onActionInvoked(uint, QString)));
-        bus.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this,
-                    SLOT(onClosed(uint, uint)));
     }
 }
 
@@ -64,37 +62,26 @@ void NotificationCenter::send(const QString& identifier, const QString& title, c
     }
     QStringList pairs;
     for (const Action& action : hasActions ? actions : QList<Action>()) {
-        pairs << action.key << action.label;
+        pairs << identifier + QLatin1Char('/') + action.key << action.label;
+    }
+    if (!pairs.isEmpty()) {
+        withActions_.insert(identifier);
     }
     QDBusMessage message = call(QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral(VELMOR_APP_ID)},
                             {QStringLiteral("x-velmor-id"), identifier}};
     message << QStringLiteral("Велмор") << uint(0) << QStringLiteral(VELMOR_APP_ID) << title << text << pairs
             << hints << int(-1);
-    if (pairs.isEmpty()) {
-        // The answer (the server's own id, or an error) is of no use: send and forget.
-        QDBusConnection::sessionBus().send(message);
-        return;
-    }
-    // Its id tells which notification an action belongs to.
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, identifier](QDBusPendingCallWatcher* w) {
-        w->deleteLater();
-        QDBusPendingReply<uint> reply = *w;
-        if (!reply.isError()) {
-            shown_.insert(reply.value(), identifier);
-        }
-    });
+    // The answer (the server's own id, or an error) is of no use: send and forget.
+    QDBusConnection::sessionBus().send(message);
 }
 
-void NotificationCenter::onActionInvoked(uint id, const QString& key) {
-    if (shown_.contains(id)) {
-        emit actionInvoked(shown_.value(id), key);
+void NotificationCenter::onActionInvoked(uint, const QString& key) {
+    const qsizetype slash = key.lastIndexOf(QLatin1Char('/'));
+    const QString identifier = key.left(slash);
+    if (slash > 0 && withActions_.contains(identifier)) {
+        emit actionInvoked(identifier, key.mid(slash + 1));
     }
-}
-
-void NotificationCenter::onClosed(uint id, uint) {
-    shown_.remove(id);
 }
 
 } // namespace Notifications

@@ -2,9 +2,9 @@
 // or an error reply all leave the caller untouched, and the notification simply does not appear.
 #pragma once
 
-#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -33,7 +33,6 @@ signals:
 
 private slots:
     void onActionInvoked(uint id, const QString& key);
-    void onClosed(uint id, uint reason);
 
 private:
     void send(const QString& identifier, const QString& title, const QString& body, const QList<Action>& actions,
@@ -41,8 +40,9 @@ private:
 
     // What the server can do ("body-markup", "actions"), learnt from its first answer.
     std::optional<QStringList> capabilities_;
-    // The server's ids of the notifications with actions that are still shown.
-    QHash<uint, QString> shown_;
+    // The notifications posted with actions: their actions' keys carry the identifier
+    // ("<identifier>/<key>"), so no reply of the server needs to be awaited to know them again.
+    QSet<QString> withActions_;
 };
 
 } // namespace Notifications

@@ -7,7 +7,8 @@
 #include "Settings.h"
 #include "TestSupport.h"
 
-#include <QDBusInterface>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QJsonArray>
 #include <QTest>
 
@@ -78,11 +79,21 @@ std::optional<QJsonObject> notified(qsizetype after, const QString& summary) {
     return std::nullopt;
 }
 
+// Plays the user at the notification server. (A plain message: a QDBusInterface's introspection
+// is cached for the life of the bus connection, which the leak checker reports.)
+void tellNotificationServer(const QString& method, const QVariantList& arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+                                                       QStringLiteral("/org/freedesktop/Notifications"),
+                                                       QStringLiteral("app.velmor.Test"), method);
+    call.setArguments(arguments);
+    QDBusConnection::sessionBus().call(call);
+}
+
 // The user choosing an action of a notification, as the notification server tells it.
-void choose(const QJsonObject& notification, const QString& key) {
-    QDBusInterface server(QStringLiteral("org.freedesktop.Notifications"),
-                          QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("app.velmor.Test"));
-    server.call(QStringLiteral("Invoke"), uint(notification["id"].toInt()), key);
+void choose(const QJsonObject& notification, const QString& action) {
+    const QStringList actions = notification["actions"].toVariant().toStringList();
+    const QString key = actions.value(actions.indexOf(action) - 1);
+    tellNotificationServer(QStringLiteral("Invoke"), {uint(notification["id"].toInt()), key});
 }
 
 } // namespace
@@ -197,9 +208,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(notified(before, QStringLiteral("Похоже, идёт звонок")), 5000);
         const QJsonObject offer = *notified(before, QStringLiteral("Похоже, идёт звонок"));
         QCOMPARE(offer["body"].toString(), QStringLiteral("Zoom — записать встречу?"));
-        QCOMPARE(offer["actions"].toVariant().toStringList(), QStringList({"record", "Записать"}));
+        const QStringList actions = offer["actions"].toVariant().toStringList();
+        QVERIFY(actions.size() == 2 && actions[0].endsWith(QStringLiteral("/record")));
+        QCOMPARE(actions[1], QStringLiteral("Записать"));
         QCOMPARE(watch.call(), QStringLiteral("Zoom"));
-        choose(offer, QStringLiteral("record"));
+        choose(offer, QStringLiteral("Записать"));
         QTRY_VERIFY_WITH_TIMEOUT(recorder.isRecording(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(heldSeconds(recorder) > 1, 10000);
 
@@ -213,7 +226,7 @@ private slots:
         QCOMPARE(end["body"].toString(), QStringLiteral("Остановить запись и отправить?"));
         QVERIFY(recorder.isRecording()); // started by the user's choice: only suggested
         const qsizetype received = receiver_->received().size();
-        choose(end, QStringLiteral("stop"));
+        choose(end, QStringLiteral("Остановить и отправить"));
         QTRY_VERIFY2_WITH_TIMEOUT(receiver_->received().size() == received + 1, qPrintable(recorder.status()),
                                   30000);
         QTRY_COMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
@@ -283,15 +296,13 @@ private slots:
         }
         QCOMPARE(TestSupport::notifications().size(), before);
 
-        QDBusInterface server(QStringLiteral("org.freedesktop.Notifications"),
-                              QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("app.velmor.Test"));
-        server.call(QStringLiteral("SetActions"), false);
+        tellNotificationServer(QStringLiteral("SetActions"), {false});
         responder = std::make_unique<CallResponder>(recorder, settings, watch); // asks the server anew
         Client discord(QStringLiteral("Discord"), QStringLiteral("Discord"), false);
         QTRY_VERIFY_WITH_TIMEOUT(hears(watch, QStringLiteral("Discord")), 10000);
         clock.advance(5000);
         QTRY_COMPARE_WITH_TIMEOUT(TestSupport::notifications().size(), before + 1, 5000);
-        server.call(QStringLiteral("SetActions"), true);
+        tellNotificationServer(QStringLiteral("SetActions"), {true});
         const QJsonObject told = TestSupport::notifications().last();
         QCOMPARE(told["body"].toString(),
                  QStringLiteral("Discord — записать встречу? Начать запись можно в меню значка Велмора."));

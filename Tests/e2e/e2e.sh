@@ -302,8 +302,13 @@ check "a StatusNotifierItem tray that comes later gets the item, in place of the
 check "the item names the idle symbol of the icon theme" 'test "$(sni icon)" = "$app_id-idle-symbolic"'
 sni activate
 check "a click on the item closes the open panel" 'wait_until 5 hidden_panel'
-sni activate
+# Clicked on a bar at the bottom of the screen (one that reserves no room here): the panel stands
+# above the click and stays there, whole, as it grows with a recording's meters and a warning.
+sni activate 640 788
 check "and a second click opens it" 'wait_until 5 shown_panel'
+bottom_of_panel() { xwininfo -id "$(panel_window)" | awk '/Absolute upper-left Y/ {y = $4} /Height:/ {h = $2} END {print y + h}'; }
+above_the_bar() { b=$(bottom_of_panel); [ "$b" -le 788 ] && [ "$b" -ge 700 ] && [ "$(top_of_panel)" -ge 0 ]; }
+check "opened from a bottom bar, it stands right above the click" 'above_the_bar'
 check "the item's menu offers the panel and quitting, and no saved recordings" \
     'test "$(sni menu | tr "\n" "|")" = "Открыть панель|Выйти|"'
 icons_before=$(grep -c NewIcon "$sni_log")
@@ -312,6 +317,11 @@ wait_panel "Идёт запись"
 wait_panel "00:04"
 check "recording, the item names the recording symbol" 'test "$(sni icon)" = "$app_id-recording-symbolic"'
 check "four seconds of recording sent the icon once" 'test "$(grep -c NewIcon "$sni_log")" = $((icons_before + 1))'
+pactl set-source-mute virtmic 1
+wait_panel "Микрофон не слышно"
+panel_shot panel-bottom-bar-warning
+check "grown by the meters and a warning, it still ends right above the bar" 'above_the_bar'
+pactl set-source-mute virtmic 0
 a11y press "Остановить и отправить"
 check "the recording is sent" 'wait_received $((received_before + 4))'
 check "idle again, the item names the idle symbol" 'test "$(sni icon)" = "$app_id-idle-symbolic"'

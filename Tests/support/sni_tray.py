@@ -4,7 +4,7 @@
                                     first item's menu as GNOME's AppIndicator extension does and
                                     keeps what it would show in LOG.menu, one label a line
 and what such a tray does with the item that registered first:
-  sni_tray.py items | icon | tooltip | activate | menu | click LABEL
+  sni_tray.py items | icon | tooltip | activate [X Y] | menu | click LABEL
 (`menu` reads the whole menu afresh, as the hosts that re-read everything on LayoutUpdated do)."""
 import os
 import sys
@@ -203,7 +203,8 @@ def main():
     elif command == "tooltip":
         print(item.Get(ITEM, "ToolTip", dbus_interface=dbus.PROPERTIES_IFACE)[2])
     elif command == "activate":
-        item.Activate(0, 0, dbus_interface=ITEM)
+        x, y = (int(sys.argv[2]), int(sys.argv[3])) if len(sys.argv) > 3 else (0, 0)
+        item.Activate(x, y, dbus_interface=ITEM)
     elif command == "menu":
         for _, properties in menu_items(bus, item)[1]:
             if properties.get("visible", True) and "label" in properties:
