@@ -70,7 +70,9 @@ void Retries::onSendEnded(bool isSent, bool isPassing, int retryAfterSeconds) {
     // when its own time comes.
     if (isSent && recorder_.hasRetries()) {
         dueIn(0);
-    } else if (!recorder_.hasRetries()) {
+    } else if (recorder_.hasRetries()) {
+        dueIn(delayMs(std::max(failures_, 1), 0));
+    } else {
         dueMs_.reset();
         tell();
     }

@@ -189,6 +189,12 @@ private slots:
         QCoro::waitFor(recorder.start());
         service->deliver(1.0);
         QTRY_COMPARE(QDBusReply<uint>(machine.call(QStringLiteral("HeldLocks"))).value(), 1u);
+        // Told of a sleep, the work files' headers state all that was written before the lock goes.
+        service->deliver(0.5);
+        const QString workFile = recorder.capture().lastPath() + "/system.caf";
+        machine.call(QStringLiteral("Sleep"), true);
+        QTRY_COMPARE(TestSupport::headerSeconds(workFile), 1.5);
+        machine.call(QStringLiteral("Sleep"), false);
         server.replies = {"503 Service Unavailable"};
         QCoro::waitFor(recorder.stopAndSend(server.address(), QStringLiteral("vl_key")));
         QTRY_COMPARE(QDBusReply<uint>(machine.call(QStringLiteral("HeldLocks"))).value(), 0u);

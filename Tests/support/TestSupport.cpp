@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <cmath>
+#include <sndfile.h>
 
 namespace TestSupport {
 
@@ -109,6 +110,16 @@ StreamInfo probe(const QString& path) {
         }
     }
     return info;
+}
+
+double headerSeconds(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file) {
+        return -1;
+    }
+    sf_close(file);
+    return double(info.frames) / info.samplerate;
 }
 
 QCoro::Task<> pause(int ms) {

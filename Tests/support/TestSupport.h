@@ -76,6 +76,8 @@ struct StreamInfo {
     double seconds = 0;
 };
 StreamInfo probe(const QString& path);
+// The length a CAF's header states, as libsndfile reads it (FFmpeg measures the file instead).
+double headerSeconds(const QString& path);
 
 // Awaits a task in a nested event loop and returns its value or its error's description. (QCoro's
 // waitFor never returns when the task throws, so the catch is inside.)
