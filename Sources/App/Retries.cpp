@@ -44,7 +44,10 @@ Retries::Retries(Recorder& recorder, Preferences::Settings& settings, System::Sy
             dueIn(0);
         }
     });
-    connect(&system_, &System::SystemEvents::onlineChanged, this, &Retries::tell);
+    connect(&system_, &System::SystemEvents::onlineChanged, this, [this] {
+        tell();
+        look();
+    });
     // Before the lock goes: nothing recorded before the sleep may be lost to a machine that never wakes.
     connect(&system_, &System::SystemEvents::aboutToSleep, this, [this] { recorder_.capture().syncWorkFiles(); });
     connect(&system_, &System::SystemEvents::wokeUp, this, [this] {
@@ -55,6 +58,11 @@ Retries::Retries(Recorder& recorder, Preferences::Settings& settings, System::Sy
     tick_.setInterval(1000);
     connect(&tick_, &QTimer::timeout, this, &Retries::look);
     connect(&Dispatch::Clock::current(), &Dispatch::Clock::moved, this, &Retries::look);
+    // The saved recordings may have been found already (a quick look ends without a pause).
+    if (recorder_.hasRetries()) {
+        hasLookedAtStart_ = true;
+        dueIn(0);
+    }
 }
 
 void Retries::onSendEnded(bool isSent, bool isPassing, int retryAfterSeconds) {
@@ -86,7 +94,9 @@ void Retries::dueIn(qint64 ms) {
 }
 
 void Retries::look() {
-    if (!dueMs_ || nowMs() < *dueMs_ || !system_.isOnline() || recorder_.phase() != Phase::idle) {
+    // Not before NetworkManager has said whether there is a network: a try then may be wasted.
+    if (!dueMs_ || nowMs() < *dueMs_ || !system_.isNetworkKnown() || !system_.isOnline() ||
+        recorder_.phase() != Phase::idle) {
         return;
     }
     dueMs_.reset();

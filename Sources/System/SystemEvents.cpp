@@ -35,13 +35,16 @@ SystemEvents::SystemEvents(QObject* parent) : QObject(parent) {
         QDBusMessage::createMethodCall(kNetworkManager, kNetworkManagerPath,
                                        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     ask << kNetworkManager << QStringLiteral("State");
+    isNetworkKnown_ = false;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         const QDBusPendingReply<QDBusVariant> reply = *w;
+        isNetworkKnown_ = true;
         if (!reply.isError()) {
             onNetworkState(reply.value().variant().toUInt());
         }
+        emit onlineChanged();
     });
 }
 

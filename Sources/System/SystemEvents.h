@@ -17,6 +17,8 @@ public:
 
     // False only while NetworkManager says there is no full connectivity.
     bool isOnline() const { return isOnline_; }
+    // Whether NetworkManager has answered (or is not there): until then isOnline() is a guess.
+    bool isNetworkKnown() const { return isNetworkKnown_; }
 
     // Asks logind to delay sleep until released, saying why ("Идёт запись встречи"); a lock held
     // already is kept. Asynchronous: held once logind has answered.
@@ -27,6 +29,7 @@ public:
 signals:
     // Full connectivity again, after a time without it.
     void connectivityRestored();
+    // The network's state changed, or became known.
     void onlineChanged();
     // The machine is about to sleep (the lock, if any, is released after this), and woke up.
     void aboutToSleep();
@@ -38,6 +41,7 @@ private slots:
 
 private:
     bool isOnline_ = true;
+    bool isNetworkKnown_ = true;
     bool wantsLock_ = false;
     QString why_;
     QDBusUnixFileDescriptor lock_;
