@@ -8,77 +8,12 @@
 #include "Settings.h"
 #include "SystemEvents.h"
 #include "TestSupport.h"
-#include "WorkDirectory.h"
 
 #include <QDBusInterface>
 #include <QDBusReply>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
-namespace {
-
-// Answers each request with the next canned status (and a meeting once it is 200), counting them.
-class Server : public QTcpServer {
-public:
-    QList<QByteArray> replies;
-    int requests = 0;
-
-    void open(quint16 port = 0) {
-        QVERIFY(listen(QHostAddress::LocalHost, port));
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket* socket = nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                received_[socket] += socket->readAll();
-                const QByteArray& request = received_[socket];
-                const qsizetype headEnd = request.indexOf("\r\n\r\n");
-                const qsizetype at = request.toLower().indexOf("content-length:");
-                if (headEnd < 0 || at < 0 ||
-                    request.size() - headEnd - 4 <
-                        request.mid(at + 15, request.indexOf("\r\n", at) - at - 15).trimmed().toLongLong()) {
-                    return;
-                }
-                ++requests;
-                const QByteArray status = replies.isEmpty() ? QByteArray("200 OK") : replies.takeFirst();
-                const QByteArray body = status.startsWith("200") ? R"({"meeting":{"id":"m1"}})" : "{}";
-                socket->write("HTTP/1.1 " + status + "\r\nConnection: close\r\nContent-Length: " +
-                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
-                socket->disconnectFromHost();
-            });
-        });
-    }
-    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
-    quint16 port_ = 0;
-
-private:
-    QHash<QTcpSocket*, QByteArray> received_;
-};
-
-// A free port that nothing listens on, yet.
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-QString savedRecording(const QString& root, bool isRetried) {
-    const QString dir = TestSupport::newWorkDirectoryIn(root);
-    WorkDirectory::Info info{
-        QDateTime::currentDateTime().addSecs(-3600), QDateTime::currentDateTime(), {}, {}, {}, {}};
-    info.isRetried = isRetried;
-    WorkDirectory::open(dir)->writeInfo(info);
-    TestSupport::writeCaf(dir + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
-    return dir;
-}
-
-qsizetype failuresTold(qsizetype after) {
-    const QList<QJsonObject> all = TestSupport::notifications();
-    return std::count_if(all.begin() + after, all.end(), [](const QJsonObject& n) {
-        return n["summary"] == QStringLiteral("Не удалось отправить");
-    });
-}
-
-} // namespace
+using TestSupport::notified;
 
 class RetriesTest : public QObject {
     Q_OBJECT
@@ -108,10 +43,9 @@ private slots:
     // told once; a refusal of the key is never tried again.
     void aPassingFailureIsSentByItself() {
         MockClock clock;
-        Server server;
-        server.port_ = freePort();
+        TestSupport::HttpServer server(false);
         configure(server.address());
-        savedRecording(tmp_.path(), false);
+        TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-3600));
         Preferences::Settings settings;
         System::SystemEvents system;
         Recorder recorder(std::make_shared<FakeCaptureService>());
@@ -122,8 +56,8 @@ private slots:
         QVERIFY(recorder.status().startsWith(QStringLiteral("Ошибка: Не удалось подключиться к серверу")));
         const QString at = clock.now().toLocalTime().addSecs(30).toString(QStringLiteral("HH:mm"));
         QTRY_COMPARE(recorder.retryNote(), QStringLiteral("Отправим снова автоматически в ") + at);
-        server.replies = {"503 Service Unavailable\r\nRetry-After: 7"};
-        server.open(server.port_);
+        server.replies = {TestSupport::httpReply(503, "{}", "Retry-After: 7\r\n"), TestSupport::httpReply()};
+        server.open();
         clock.advance(29'000);
         QCOMPARE(server.requests, 0);
         clock.advance(1000);
@@ -136,13 +70,13 @@ private slots:
         QCOMPARE(server.requests, 2);
         QTRY_VERIFY(recorder.retryNote().isEmpty());
         QCOMPARE(recorder.savedCount(), 0);
-        QTRY_COMPARE(failuresTold(before), 1);
+        QTRY_COMPARE(notified(before, QStringLiteral("Не удалось отправить")).size(), 1);
 
         // A refused key, and a gateway's failure that may come after the server took the file.
-        for (const QByteArray& status : {QByteArray("401 Unauthorized"), QByteArray("502 Bad Gateway")}) {
-            savedRecording(tmp_.path(), false);
+        for (const int status : {401, 502}) {
+            TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-3600));
             QCoro::waitFor(recorder.findSaved());
-            server.replies = {status, status}; // the one before is sent again with it
+            server.replies = {TestSupport::httpReply(status, "{}")}; // the one before is sent again with it
             QCoro::waitFor(recorder.sendSaved(server.address(), QStringLiteral("vl_key")));
         }
         const int requests = server.requests;
@@ -165,11 +99,12 @@ private slots:
         QDBusInterface machine(QStringLiteral("app.velmor.TestSystem"), QStringLiteral("/app/velmor/Test"),
                                QStringLiteral("app.velmor.Test.System"), QDBusConnection::systemBus());
         MockClock clock;
-        Server server;
-        server.port_ = freePort();
+        TestSupport::HttpServer server(false);
         configure(server.address());
-        const QString leftBefore = savedRecording(tmp_.path(), true);
-        const QString notRetried = savedRecording(tmp_.path(), false);
+        const QString leftBefore =
+            TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-3600), 1.0, {}, true);
+        const QString notRetried =
+            TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-3600));
         Preferences::Settings settings;
         System::SystemEvents system;
         auto service = std::make_shared<FakeCaptureService>();
@@ -179,7 +114,7 @@ private slots:
         QTRY_COMPARE(recorder.retryNote(), QStringLiteral("Отправим снова автоматически при появлении сети"));
         clock.advance(60'000);
         QCOMPARE(server.requests, 0);
-        server.open(server.port_);
+        server.open();
         machine.call(QStringLiteral("SetNetwork"), 70u);
         QTRY_COMPARE_WITH_TIMEOUT(server.requests, 1, 5000);
         QTRY_VERIFY(!QFileInfo::exists(leftBefore));
@@ -195,7 +130,7 @@ private slots:
         machine.call(QStringLiteral("Sleep"), true);
         QTRY_COMPARE(TestSupport::headerSeconds(workFile), 1.5);
         machine.call(QStringLiteral("Sleep"), false);
-        server.replies = {"503 Service Unavailable"};
+        server.replies = {TestSupport::httpReply(503, "{}"), TestSupport::httpReply()};
         QCoro::waitFor(recorder.stopAndSend(server.address(), QStringLiteral("vl_key")));
         QTRY_COMPARE(QDBusReply<uint>(machine.call(QStringLiteral("HeldLocks"))).value(), 0u);
         QTRY_VERIFY(!recorder.retryNote().isEmpty());

@@ -11,26 +11,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
-#include <QUrlQuery>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 using TestSupport::notifications;
-
-// A work directory as an earlier run of the app would have left it: started at `recordedAt`,
-// its audio ended half an hour later.
-QString savedDir(const QString& root, const QDateTime& recordedAt, const QString& title) {
-    const QString dir = TestSupport::newWorkDirectoryIn(root);
-    if (recordedAt.isValid()) {
-        WorkDirectory::open(dir)->writeInfo({recordedAt, recordedAt.addSecs(1800), title, {}, {}, {}});
-    }
-    return dir;
-}
+using TestSupport::notified;
 
 // A finished mix of a tone, as a send that got as far as the upload leaves it.
 void writeMix(const QString& dir, double seconds) {
@@ -40,12 +28,6 @@ void writeMix(const QString& dir, double seconds) {
     QVERIFY(TestSupport::settle(mixToSend(source)).value);
     QVERIFY(QFile::rename(QDir(work).filePath("velmor.m4a"), QDir(dir).filePath("velmor.m4a")));
     QVERIFY(QDir(work).removeRecursively());
-}
-
-// The summary of the notification posted after the first `before`, once it has arrived.
-QString summaryAfter(qsizetype before) {
-    const QList<QJsonObject> all = notifications();
-    return all.size() > before ? all[before]["summary"].toString() : QString();
 }
 
 QJsonObject receivedWithTitle(const TestSupport::Receiver& receiver, const QString& title) {
@@ -58,28 +40,6 @@ QJsonObject receivedWithTitle(const TestSupport::Receiver& receiver, const QStri
 }
 
 } // namespace
-
-// Answers every request with 500 and keeps its query: a server that took the file and failed.
-class FailingServer : public QTcpServer {
-public:
-    FailingServer() {
-        listen(QHostAddress::LocalHost);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket* socket = nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                const QByteArray head = socket->readAll();
-                if (head.startsWith("POST ")) {
-                    query = QUrlQuery(QUrl::fromEncoded(head.split(' ').value(1)).query());
-                    socket->write(
-                        "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                    socket->disconnectFromHost();
-                }
-            });
-        });
-    }
-    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
-    QUrlQuery query;
-};
 
 class SendTest : public QObject {
     Q_OBJECT
@@ -141,7 +101,7 @@ private slots:
         QVERIFY(!recorder.isBusy());
         QCOMPARE(recorder.savedCount(), 0);
         QCOMPARE(recorder.lastLink(), std::optional<QUrl>(previous));
-        QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before + 1), QStringLiteral("Не удалось отправить"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(notified(before, QStringLiteral("Не удалось отправить")).size(), 2, 5000);
         QCOMPARE(notifications()[before]["body"].toString(),
                  QStringLiteral("Запись пустая — ничего не прозвучало"));
         QVERIFY(notifications()[before]["hints"].toObject()["x-velmor-id"] !=
@@ -156,10 +116,11 @@ private slots:
         record(recorder, 800);
         const QString dir = recorder.capture().lastPath();
         QCOMPARE(recorder.savedCount(), 0); // not while it is being recorded
-        FailingServer failing;
+        TestSupport::HttpServer failing;
+        failing.replies = {TestSupport::httpReply(500, {})};
         QCoro::waitFor(recorder.stopAndSend(failing.address(), QStringLiteral("vl_right")));
         QCOMPARE(recorder.status(), QStringLiteral("Ошибка: Сервер ответил 500. Файл сохранён в ") + dir);
-        QCOMPARE(failing.query.queryItemValue("title", QUrl::FullyDecoded), QStringLiteral("Разбор полётов"));
+        QCOMPARE(failing.query().queryItemValue("title", QUrl::FullyDecoded), QStringLiteral("Разбор полётов"));
         QCOMPARE(recorder.savedCount(), 1);
         // Its times moved an hour back: a name taken anew from them would differ.
         {
@@ -175,8 +136,8 @@ private slots:
         QCOMPARE(recorder.status(), sent());
         QCOMPARE(receiver_->received().size(), before + 1);
         const QJsonObject again = receivedWithTitle(*receiver_, QStringLiteral("Разбор полётов"));
-        QCOMPARE(again["name"].toString(), failing.query.queryItemValue("name", QUrl::FullyDecoded));
-        QCOMPARE(again["date"].toString(), failing.query.queryItemValue("date", QUrl::FullyDecoded));
+        QCOMPARE(again["name"].toString(), failing.query().queryItemValue("name", QUrl::FullyDecoded));
+        QCOMPARE(again["date"].toString(), failing.query().queryItemValue("date", QUrl::FullyDecoded));
         QVERIFY(!QFileInfo::exists(dir));
         QCOMPARE(recorder.savedCount(), 0);
         QVERIFY(!recorder.isBusy());
@@ -185,21 +146,19 @@ private slots:
     void savedRecordingsGoOldestFirstWithTheirOwnTime() {
         const QString root = tmp_.path();
         const QDateTime older(QDate(2026, 3, 1), QTime(10, 15));
-        const QString first = savedDir(root, older, QString());
-        TestSupport::writeCaf(first + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        const QString first = TestSupport::savedRecording(root, older);
         // Finished before: sent as it is, not mixed again (it has no work files left to mix).
         // Its title too long for the field: cut, and the receiver takes the longest.
-        const QString second = savedDir(root, older.addDays(1), QString(1500, QChar(u'я')));
+        const QString second = TestSupport::savedRecording(root, older.addDays(1), 0, QString(1500, QChar(u'я')));
         writeMix(second, 1.0);
         // Not recordings: empty (a failed start), too short, a mixdown cut off.
-        const QString empty = savedDir(root, older, QString());
-        const QString tooShort = savedDir(root, QDateTime(), QString());
+        const QString empty = TestSupport::savedRecording(root, older, 0);
+        const QString tooShort = TestSupport::savedRecording(root, QDateTime(), 0);
         TestSupport::writeCaf(tooShort + "/mic.caf", 0.1, TestSupport::tone(440, 0.3));
-        const QString cutOff = savedDir(root, older, QString());
+        const QString cutOff = TestSupport::savedRecording(root, older, 0);
         QFile(cutOff + "/velmor.m4a.part").open(QIODevice::WriteOnly);
         // Another user's recording is never touched (only root can make one here).
-        const QString foreign = savedDir(root, older.addDays(-1), QString());
-        TestSupport::writeCaf(foreign + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        const QString foreign = TestSupport::savedRecording(root, older.addDays(-1));
         if (::chown(QFile::encodeName(foreign).constData(), 65534, 65534) != 0) {
             QDir(foreign).removeRecursively();
         }
@@ -231,10 +190,8 @@ private slots:
     }
     void aMixThatIsNotWholeIsMadeAgain() {
         QFETCH(QString, kind);
-        const QString dir = savedDir(tmp_.path(), QDateTime::currentDateTime().addSecs(-3600), QString());
-        if (kind != "no work files") {
-            TestSupport::writeCaf(dir + "/system.caf", 3.0, TestSupport::tone(440, 0.3));
-        }
+        const QString dir = TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-3600),
+                                                        kind == "no work files" ? 0 : 3.0);
         QFile(dir + "/mic.caf").open(QIODevice::WriteOnly);
         const QString mix = dir + "/velmor.m4a";
         if (kind == "random bytes" || kind == "no work files") {
@@ -280,7 +237,7 @@ private slots:
         if (kind == "no work files") {
             const QString broken = QStringLiteral("Запись повреждена — её не из чего собрать");
             QCOMPARE(recorder->status(), "Ошибка: " + broken + ". Файл сохранён в " + dir);
-            QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before), QStringLiteral("Не удалось отправить"), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(notified(before, QStringLiteral("Не удалось отправить")).size(), 1, 5000);
             QCOMPARE(receiver_->received().size(), received);
             QVERIFY(QFileInfo::exists(mix));
             QCOMPARE(recorder->savedCount(), 0); // not offered again: nothing in it can be sent
@@ -301,8 +258,7 @@ private slots:
     // link as the network takes the file, each from near 0 up, with the time left once the rate
     // is known; then it is gone.
     void aSendPublishesItsProgress() {
-        const QString dir = savedDir(WorkDirectory::root(), QDateTime::currentDateTime().addDays(-1), QString());
-        TestSupport::writeCaf(dir + "/system.caf", 120.0, TestSupport::tone(440, 0.3));
+        TestSupport::savedRecording(WorkDirectory::root(), QDateTime::currentDateTime().addDays(-1), 120.0);
         QProcess server;
         server.start(
             QStringLiteral("/usr/bin/python3"),
@@ -345,8 +301,8 @@ private slots:
     void aBatchStopsAtAFailureEverySendWouldMeet() {
         QStringList dirs;
         for (int i = 0; i < 3; ++i) {
-            dirs.append(savedDir(tmp_.path(), QDateTime::currentDateTime().addSecs(-3600 * (3 - i)), QString()));
-            TestSupport::writeCaf(dirs.last() + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+            dirs.append(
+                TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-3600 * (3 - i))));
         }
         const auto recorder = recorderWithSaved(3);
         const qsizetype before = notifications().size();
@@ -354,7 +310,7 @@ private slots:
         QCOMPARE(recorder->status(),
                  QStringLiteral("Ошибка: Не задан ключ API — откройте настройки виджета. Файл сохранён в ") +
                      dirs[0] + QStringLiteral(". Ещё не отправлено записей: 2"));
-        QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before), QStringLiteral("Не удалось отправить"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(notified(before, QStringLiteral("Не удалось отправить")).size(), 1, 5000);
         QCoro::waitFor(TestSupport::pause(300));
         QCOMPARE(notifications().size(), before + 1);
         QVERIFY(QFileInfo::exists(dirs[0] + "/velmor.m4a"));
@@ -389,8 +345,8 @@ private slots:
     // and a recording whose metadata cannot be written is not sent under a name it cannot keep.
     void nothingOfTheUsersIsLost() {
         // A damaged microphone file beside a good system file: its first bytes overwritten.
-        const QString damaged = savedDir(tmp_.path(), QDateTime::currentDateTime().addSecs(-600), QString());
-        TestSupport::writeCaf(damaged + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        const QString damaged =
+            TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-600));
         TestSupport::writeCaf(damaged + "/mic.caf", 1.0, TestSupport::tone(1000, 0.3));
         QFile mic(damaged + "/mic.caf");
         QVERIFY(mic.open(QIODevice::ReadWrite) && mic.write("XXXX") == 4);
@@ -421,8 +377,8 @@ private slots:
         QVERIFY(!receivedWithTitle(*receiver_, QStringLiteral("Созвон с юристами")).isEmpty());
 
         // recording.json cannot be replaced (a directory where its draft goes): not sent, kept.
-        const QString unwritable = savedDir(tmp_.path(), QDateTime::currentDateTime().addSecs(-300), QString());
-        TestSupport::writeCaf(unwritable + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        const QString unwritable =
+            TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-300));
         QVERIFY(QDir().mkpath(unwritable + "/recording.json.new"));
         const qsizetype received = receiver_->received().size();
         recorder = recorderWithSaved(1);
@@ -433,8 +389,8 @@ private slots:
         QCOMPARE(recorder->savedCount(), 1);
 
         // A recording that cannot be read or written is never offered, only counted once.
-        const QString locked = savedDir(tmp_.path(), QDateTime::currentDateTime().addSecs(-200), QString());
-        TestSupport::writeCaf(locked + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        const QString locked =
+            TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-200));
         QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
         const auto later = recorderWithSaved(1);
         QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
@@ -444,9 +400,9 @@ private slots:
 
     void aStalledSendCanBeCancelledAndStaysSaved() {
         MockClock clock;
-        const TestSupport::SilentServer silent;
-        const QString dir = savedDir(tmp_.path(), QDateTime::currentDateTime(), QString());
-        TestSupport::writeCaf(dir + "/system.caf", 1.0, TestSupport::tone(440, 0.3));
+        TestSupport::HttpServer silent;
+        silent.behaviour = TestSupport::HttpServer::Behaviour::silent;
+        const QString dir = TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-60));
         const auto recorder = recorderWithSaved(1);
         const QString address = silent.address();
         auto sending = recorder->sendSaved(address, QStringLiteral("vl_right"));
@@ -493,7 +449,7 @@ private slots:
                  QStringLiteral("Запись прервана: Не удалось записать аудиофайл (на диске закончилось место). "
                                 "Файл сохранён в ") +
                      dir);
-        QTRY_COMPARE_WITH_TIMEOUT(summaryAfter(before), QStringLiteral("Запись прервана"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(notified(before, QStringLiteral("Запись прервана")).size(), 1, 5000);
         QCOMPARE(notifications()[before]["body"].toString(),
                  QStringLiteral("Не удалось записать аудиофайл (на диске закончилось место)"));
         QCOMPARE(recorder.savedCount(), 1);

@@ -1,94 +1,22 @@
-// The upload against real HTTP servers on 127.0.0.1: a scripted one that answers each case, and
-// the local receiver.
+// The upload against a scripted HTTP server on 127.0.0.1 that answers, or misbehaves, as each case needs.
 #include "HttpError.h"
 #include "TestSupport.h"
 #include "UploadRequest.h"
 #include "VelmorError.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QUrlQuery>
 
-namespace {
-
-// Answers every request with one canned reply once the body has arrived (or at once, when
-// `answerEarly`), and keeps the last request.
-class ScriptedServer : public QObject {
-public:
-    QByteArray reply;
-    bool answerEarly = false;
-    bool stall = false;
-    bool resetAfterBody = false;
-    bool trickle = false; // the reply's head, then a byte every 100 ms for ever
-    QByteArray request;
-
-    ScriptedServer() {
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket* socket = server_.nextPendingConnection();
-            request.clear();
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onData(socket); });
-        });
-    }
-    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
-    QByteArray body() const { return request.mid(request.indexOf("\r\n\r\n") + 4); }
-
-private:
-    void onData(QTcpSocket* socket) {
-        request += socket->readAll();
-        const qsizetype headerEnd = request.indexOf("\r\n\r\n");
-        if (headerEnd < 0 || stall) {
-            return;
-        }
-        const QByteArray head = request.left(headerEnd).toLower();
-        if (answerEarly) {
-            socket->write(reply);
-            socket->flush();
-            socket->disconnectFromHost();
-            return;
-        }
-        if (head.contains("expect: 100-continue") && request.size() == headerEnd + 4) {
-            socket->write("HTTP/1.1 100 Continue\r\n\r\n");
-        }
-        const qsizetype at = head.indexOf("content-length:");
-        const qint64 length = head.mid(at + 15, head.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
-        if (request.size() - headerEnd - 4 < length) {
-            return;
-        }
-        if (resetAfterBody) {
-            socket->abort();
-        } else if (trickle) {
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n");
-            auto* timer = new QTimer(socket);
-            connect(timer, &QTimer::timeout, socket, [socket] { socket->write("x"); });
-            timer->start(100);
-        } else {
-            socket->write(reply);
-            socket->disconnectFromHost();
-        }
-    }
-    QTcpServer server_;
-};
-
-QByteArray httpReply(int status, const QByteArray& body, const QByteArray& type = "application/json") {
-    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: " + type +
-           "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
-
-} // namespace
+using TestSupport::httpReply;
+using Behaviour = TestSupport::HttpServer::Behaviour;
 
 class UploadTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
     QString file_;
-    ScriptedServer server_;
+    TestSupport::HttpServer server_;
 
     TestSupport::Settled<QUrl> send(const QString& server, const QString& key = QStringLiteral("vl_key"),
                                     const QString& title = QStringLiteral("Планёрка +1"), int timeout = 600,
@@ -110,20 +38,18 @@ private slots:
     }
 
     void theRequestIsExactlyAsSpecified() {
-        server_.reply = httpReply(200, R"({"meeting":{"id":"abc123"},"other":1})");
+        server_.replies = {httpReply(200, R"({"meeting":{"id":"abc123"},"other":1})")};
         const auto result = send(server_.address() + QStringLiteral("// "), QStringLiteral(" vl_key "));
         QCOMPARE(result.value, QUrl(server_.address() + QStringLiteral("/m/abc123")));
         const QByteArray head = server_.request.left(server_.request.indexOf("\r\n\r\n"));
-        const QByteArray requestLine = head.left(head.indexOf("\r\n"));
-        QVERIFY(requestLine.startsWith("POST /api/transcribe?name="));
-        const QUrlQuery query(QUrl::fromEncoded(requestLine.split(' ')[1]));
-        const auto items = query.queryItems(QUrl::FullyDecoded);
+        QVERIFY(head.startsWith("POST /api/transcribe?name="));
+        const auto items = server_.query().queryItems(QUrl::FullyDecoded);
         QCOMPARE(items.size(), 3);
         QCOMPARE(items[0].first, QStringLiteral("name"));
         QVERIFY(items[0].second.startsWith(QStringLiteral("Запись ")) &&
                 items[0].second.endsWith(QStringLiteral(".m4a")));
         QCOMPARE(items[1], qMakePair(QStringLiteral("title"), QStringLiteral("Планёрка +1")));
-        QVERIFY(requestLine.contains("%2B1")); // "+" is encoded, or it would arrive as a space
+        QVERIFY(head.left(head.indexOf("\r\n")).contains("%2B1")); // "+" is encoded, or it would arrive as a space
         QCOMPARE(items[2].first, QStringLiteral("date"));
         QCOMPARE(items[2].second, QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd")));
         QVERIFY(head.contains("\r\nContent-Type: audio/mp4"));
@@ -134,7 +60,7 @@ private slots:
     }
 
     void anEmptyTitleSendsTheCallStamp() {
-        server_.reply = httpReply(201, R"({"meeting":{"id":"x"}})");
+        server_.replies = {httpReply(201, R"({"meeting":{"id":"x"}})")};
         QVERIFY(send(server_.address(), QStringLiteral("k"), QString()).value);
         QVERIFY(QUrl::fromPercentEncoding(server_.request.left(400)).contains(QStringLiteral("title=Звонок ")));
     }
@@ -151,12 +77,12 @@ private slots:
             {httpReply(300, "{}"), {}, "Сервер ответил 300"},
             {httpReply(403, R"({"error":"Ключ отозван"})"), {}, "Ключ отозван"},
             {httpReply(400, R"({"error":""})"), {}, ""},
-            {httpReply(502, "<html>bad</html>", "text/html"), {}, "Сервер ответил 502"},
+            {httpReply(502, "<html>bad</html>", "Content-Type: text/html\r\n"), {}, "Сервер ответил 502"},
             {httpReply(200, ""), {}, "Не удалось прочитать данные"},
             {httpReply(200, "\"id\""), {}, "Не удалось прочитать данные"},
         };
         for (const auto& expected : cases) {
-            server_.reply = expected.reply;
+            server_.replies = {expected.reply};
             const auto result = send(server_.address());
             if (!expected.link.isEmpty()) {
                 QCOMPARE(result.value, QUrl(server_.address() + expected.link));
@@ -180,7 +106,7 @@ private slots:
         QCOMPARE(send(QStringLiteral("http://[::1")).error,
                  QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
         // Or the file and the key would go to "/" with the rest as a query or fragment.
-        server_.reply = httpReply(200, R"({"meeting":{"id":"x"}})");
+        server_.replies = {httpReply()};
         for (const QString& suffix : {QStringLiteral("/?a=1"), QStringLiteral("#part")}) {
             QCOMPARE(send(server_.address() + suffix).error,
                      QStringLiteral("Адрес сервера указан неверно — проверьте настройки"));
@@ -191,32 +117,31 @@ private slots:
     // Hostile or hasty: a reply too large, a reset after the body, a trickle that never ends, and
     // a refusal before the body was read, whose answer is kept.
     void hostileServersAreBounded() {
-        server_.answerEarly = true;
-        server_.reply = httpReply(401, R"({"error":"Неверный ключ API"})");
+        server_.behaviour = Behaviour::answerEarly;
+        server_.replies = {httpReply(401, R"({"error":"Неверный ключ API"})")};
         QCOMPARE(send(server_.address()).error, QStringLiteral("Неверный ключ API"));
-        server_.answerEarly = false;
-        server_.reply = httpReply(200, QByteArray(2 * 1024 * 1024, '{'));
+        server_.behaviour = Behaviour::answer;
+        server_.replies = {httpReply(200, QByteArray(2 * 1024 * 1024, '{'))};
         QCOMPARE(send(server_.address()).error, QStringLiteral("Ответ сервера слишком велик"));
-        server_.resetAfterBody = true;
+        server_.behaviour = Behaviour::resetAfterBody;
         QCOMPARE(send(server_.address()).error, QStringLiteral("Сервер разорвал соединение, не ответив"));
-        server_.resetAfterBody = false;
         // Never idle, yet never done: the bound on the whole transfer ends it.
         const QString small = dir_.filePath("small.m4a");
         QFile file(small);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(100, 'a')) == 100);
         file.close();
-        server_.trickle = true;
+        server_.behaviour = Behaviour::trickle;
         const auto trickled = send(server_.address(), QStringLiteral("k"), QString(), 1, small);
-        server_.trickle = false;
+        server_.behaviour = Behaviour::answer;
         QCOMPARE(trickled.error, QStringLiteral("Превышен лимит времени на запрос"));
     }
 
     void transferErrors() {
         QCOMPARE(send(QStringLiteral("http://127.0.0.1:1")).error,
                  QStringLiteral("Не удалось подключиться к серверу"));
-        server_.stall = true;
+        server_.behaviour = Behaviour::silent;
         const auto stalled = send(server_.address(), QStringLiteral("k"), QString(), 2);
-        server_.stall = false;
+        server_.behaviour = Behaviour::answer;
         QCOMPARE(stalled.error, QStringLiteral("Превышен лимит времени на запрос"));
         // A connection that is never made ends on its own bound, not the idle rule's.
         QProcess unanswered;

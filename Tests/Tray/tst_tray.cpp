@@ -83,7 +83,8 @@ private slots:
         QTRY_VERIFY(!recorder_->isRecording());
         QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отправить сохранённые записи (1)", "Выйти"}));
 
-        const TestSupport::SilentServer silent;
+        TestSupport::HttpServer silent;
+        silent.behaviour = TestSupport::HttpServer::Behaviour::silent;
         auto sending = recorder_->sendSaved(silent.address(), QStringLiteral("vl_key"));
         QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отменить отправку", "Выйти"}));
         recorder_->cancelSend();

@@ -154,6 +154,20 @@ QString newWorkDirectoryIn(const QString& root) {
     return path;
 }
 
+QString savedRecording(const QString& root, const QDateTime& recordedAt, double seconds, const QString& title,
+                       bool isRetried) {
+    const QString dir = newWorkDirectoryIn(root);
+    if (recordedAt.isValid()) {
+        WorkDirectory::Info info{recordedAt, recordedAt.addSecs(1800), title, {}, {}, {}};
+        info.isRetried = isRetried;
+        WorkDirectory::open(dir)->writeInfo(info);
+    }
+    if (seconds > 0) {
+        writeCaf(QDir(dir).filePath(QStringLiteral("system.caf")), seconds, tone(440, 0.3));
+    }
+    return dir;
+}
+
 PrivateDirs::PrivateDirs() {
     qputenv("TMPDIR", dir_.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toUtf8());
@@ -179,12 +193,65 @@ QList<QJsonObject> notifications() {
     return entries;
 }
 
-SilentServer::SilentServer() {
+QList<QJsonObject> notified(qsizetype after, const QString& summary) {
+    QList<QJsonObject> found = notifications().mid(after);
+    found.removeIf([&](const QJsonObject& n) { return n[QStringLiteral("summary")].toString() != summary; });
+    return found;
+}
+
+HttpServer::HttpServer(bool isUp) {
     listen(QHostAddress::LocalHost);
+    port_ = serverPort();
+    if (!isUp) {
+        close();
+    }
+    replies.append(httpReply());
     connect(this, &QTcpServer::newConnection, this, [this] {
         QTcpSocket* socket = nextPendingConnection();
-        connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        request.clear();
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onData(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     });
+}
+
+QUrlQuery HttpServer::query() const {
+    return QUrlQuery(QUrl::fromEncoded(request.split(' ').value(1)).query());
+}
+
+void HttpServer::onData(QTcpSocket* socket) {
+    request += socket->readAll();
+    const qsizetype headEnd = request.indexOf("\r\n\r\n");
+    if (headEnd < 0 || behaviour == Behaviour::silent) {
+        return;
+    }
+    if (behaviour != Behaviour::answerEarly) {
+        const QByteArray head = request.left(headEnd).toLower();
+        if (head.contains("expect: 100-continue") && request.size() == headEnd + 4) {
+            socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        }
+        const qsizetype at = head.indexOf("content-length:");
+        const qint64 length = head.mid(at + 15, head.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
+        if (at < 0 || request.size() - headEnd - 4 < length) {
+            return;
+        }
+    }
+    ++requests;
+    if (behaviour == Behaviour::resetAfterBody) {
+        socket->abort();
+    } else if (behaviour == Behaviour::trickle) {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n");
+        auto* timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket, [socket] { socket->write("x"); });
+        timer->start(100);
+    } else {
+        socket->write(replies.size() > 1 ? replies.takeFirst() : replies.value(0));
+        socket->disconnectFromHost();
+    }
+}
+
+QByteArray httpReply(int status, const QByteArray& body, const QByteArray& headers) {
+    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + headers +
+           "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 Receiver::Receiver(const QString& data, const QString& key) : data_(data) {

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 #include <functional>
 #include <vector>
 
@@ -112,6 +113,10 @@ inline std::shared_ptr<Recording> recording(const QString& path) {
 }
 // A new work directory in `root` with the name pattern of the app's, private, not held.
 QString newWorkDirectoryIn(const QString& root);
+// A recording an earlier run left in `root`: started at `recordedAt` (no metadata when it is
+// invalid), its audio ended half an hour later, with `seconds` of a tone as the computer's sound.
+QString savedRecording(const QString& root, const QDateTime& recordedAt, double seconds = 1.0,
+                       const QString& title = {}, bool isRetried = false);
 
 // Resumes after `ms` milliseconds of a running event loop.
 QCoro::Task<> pause(int ms);
@@ -135,13 +140,39 @@ private:
 
 // What the private bus's notification receiver has logged, oldest first.
 QList<QJsonObject> notifications();
+// Those posted after the first `after` with this summary.
+QList<QJsonObject> notified(qsizetype after, const QString& summary);
 
-// A server on a free port of 127.0.0.1 that takes every request and never answers.
-class SilentServer : public QTcpServer {
+// An HTTP server on 127.0.0.1 that a test scripts: each whole request takes the first of
+// `replies` (the last one stays for every later request), unless it is told to misbehave. One
+// made down keeps its port (nothing listens on it) until `open()`.
+class HttpServer : public QTcpServer {
 public:
-    SilentServer();
-    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+    enum class Behaviour {
+        answer,
+        answerEarly,    // at the end of the head, before the body has come
+        silent,         // takes everything, never answers
+        resetAfterBody, // the connection broken once the whole body has come
+        trickle,        // the reply's head, then a byte every 100 ms for ever
+    };
+    explicit HttpServer(bool isUp = true);
+    void open() { listen(QHostAddress::LocalHost, port_); }
+    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    QByteArray body() const { return request.mid(request.indexOf("\r\n\r\n") + 4); }
+    QUrlQuery query() const;
+
+    QList<QByteArray> replies;
+    Behaviour behaviour = Behaviour::answer;
+    QByteArray request; // the last one, as far as it came
+    int requests = 0;   // answered, or broken as told
+
+private:
+    void onData(QTcpSocket* socket);
+    quint16 port_ = 0;
 };
+// A whole reply; the meeting's reply by default.
+QByteArray httpReply(int status = 200, const QByteArray& body = R"({"meeting":{"id":"m1"}})",
+                     const QByteArray& headers = "Content-Type: application/json\r\n");
 
 // The local receiver on a free port of 127.0.0.1, accepting `key`; each recording lands in a
 // directory of its own under `data`.
