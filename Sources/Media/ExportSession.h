@@ -41,7 +41,6 @@ public:
     Options& options() { return options_; }
     // Completes once the file is fully written. Throws MediaError (Cancelled when cancelled).
     QCoro::Task<> exportTo(QString path, FileType fileType);
-    void cancel() { isCancelled_->store(true); }
     // Cancelled whenever `flag` is set, also before the export starts.
     void cancelWhen(std::shared_ptr<std::atomic<bool>> flag) { isCancelled_ = std::move(flag); }
 

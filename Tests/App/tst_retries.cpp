@@ -9,8 +9,6 @@
 #include "SystemEvents.h"
 #include "TestSupport.h"
 
-#include <QDBusInterface>
-#include <QDBusReply>
 #include <QTest>
 
 using TestSupport::notified;
@@ -91,13 +89,12 @@ private slots:
     // The network's return and a wake-up send at once; what an earlier run left is sent at start;
     // sleep is held off while recording and sending.
     void theMachineSaysWhenToTryAgain() {
-        QProcess doubles;
-        doubles.start(
-            QStringLiteral("/usr/bin/python3"),
-            {QStringLiteral(VELMOR_SOURCE_DIR "/Tests/support/system_doubles.py"), QStringLiteral("20")});
-        QVERIFY(doubles.waitForReadyRead(10000));
-        QDBusInterface machine(QStringLiteral("app.velmor.TestSystem"), QStringLiteral("/app/velmor/Test"),
-                               QStringLiteral("app.velmor.Test.System"), QDBusConnection::systemBus());
+        const TestSupport::Script doubles(QStringLiteral("system_doubles.py"), {QStringLiteral("20")});
+        const auto machine = [](const QString& method, const QVariantList& arguments = {}) {
+            return TestSupport::callBus(
+                QStringLiteral("app.velmor.TestSystem"), QStringLiteral("/app/velmor/Test"),
+                QStringLiteral("app.velmor.Test.System"), method, arguments, QDBusConnection::systemBus());
+        };
         MockClock clock;
         TestSupport::HttpServer server(false);
         configure(server.address());
@@ -115,7 +112,7 @@ private slots:
         clock.advance(60'000);
         QCOMPARE(server.requests, 0);
         server.open();
-        machine.call(QStringLiteral("SetNetwork"), 70u);
+        machine(QStringLiteral("SetNetwork"), {70u});
         QTRY_COMPARE_WITH_TIMEOUT(server.requests, 1, 5000);
         QTRY_VERIFY(!QFileInfo::exists(leftBefore));
         QVERIFY(QFileInfo::exists(notRetried));
@@ -123,19 +120,19 @@ private slots:
         // Recording holds sleep off; stopped, its send fails (the server busy), and a wake-up sends it.
         QCoro::waitFor(recorder.start());
         service->deliver(1.0);
-        QTRY_COMPARE(QDBusReply<uint>(machine.call(QStringLiteral("HeldLocks"))).value(), 1u);
+        QTRY_COMPARE(machine(QStringLiteral("HeldLocks")).arguments().value(0).toUInt(), 1u);
         // Told of a sleep, the work files' headers state all that was written before the lock goes.
         service->deliver(0.5);
         const QString workFile = recorder.capture().lastPath() + "/system.caf";
-        machine.call(QStringLiteral("Sleep"), true);
+        machine(QStringLiteral("Sleep"), {true});
         QTRY_COMPARE(TestSupport::headerSeconds(workFile), 1.5);
-        machine.call(QStringLiteral("Sleep"), false);
+        machine(QStringLiteral("Sleep"), {false});
         server.replies = {TestSupport::httpReply(503, "{}"), TestSupport::httpReply()};
         QCoro::waitFor(recorder.stopAndSend(server.address(), QStringLiteral("vl_key")));
-        QTRY_COMPARE(QDBusReply<uint>(machine.call(QStringLiteral("HeldLocks"))).value(), 0u);
+        QTRY_COMPARE(machine(QStringLiteral("HeldLocks")).arguments().value(0).toUInt(), 0u);
         QTRY_VERIFY(!recorder.retryNote().isEmpty());
-        machine.call(QStringLiteral("Sleep"), true);
-        machine.call(QStringLiteral("Sleep"), false);
+        machine(QStringLiteral("Sleep"), {true});
+        machine(QStringLiteral("Sleep"), {false});
         QCoro::waitFor(TestSupport::pause(200));
         clock.advance(4000);
         QCOMPARE(server.requests, 2);
@@ -143,8 +140,6 @@ private slots:
         QTRY_COMPARE(server.requests, 3);
         QTRY_COMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
         QCOMPARE(recorder.savedCount(), 1); // the one that never failed for a passing reason
-        doubles.kill();
-        doubles.waitForFinished();
     }
 };
 

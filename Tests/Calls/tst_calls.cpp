@@ -71,14 +71,11 @@ double heldSeconds(Recorder& recorder) {
     return double(QFileInfo(recorder.capture().lastPath() + "/system.caf").size()) / (48000 * 8);
 }
 
-// Plays the user at the notification server. (A plain message: a QDBusInterface's introspection
-// is cached for the life of the bus connection, which the leak checker reports.)
+// Plays the user at the notification server.
 void tellNotificationServer(const QString& method, const QVariantList& arguments) {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-                                                       QStringLiteral("/org/freedesktop/Notifications"),
-                                                       QStringLiteral("app.velmor.Test"), method);
-    call.setArguments(arguments);
-    QDBusConnection::sessionBus().call(call);
+    TestSupport::callBus(QStringLiteral("org.freedesktop.Notifications"),
+                         QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("app.velmor.Test"),
+                         method, arguments);
 }
 
 // The user choosing an action of a notification, as the notification server tells it.

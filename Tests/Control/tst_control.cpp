@@ -27,22 +27,15 @@ class ControlTest : public QObject {
 
     TestSupport::PrivateDirs dirs_;
 
-    static QDBusMessage call(const QString& method, const QVariantList& arguments = {},
-                             const QString& interface = QString::fromLatin1(RemoteControl::kInterface)) {
-        QDBusMessage message =
-            QDBusMessage::createMethodCall(QString::fromLatin1(RemoteControl::kService),
-                                           QString::fromLatin1(RemoteControl::kPath), interface, method);
-        message.setArguments(arguments);
-        return QDBusConnection::sessionBus().call(message, QDBus::BlockWithGui);
+    static QDBusMessage call(const QString& method) {
+        return TestSupport::callBus(QString::fromLatin1(RemoteControl::kService),
+                                    QString::fromLatin1(RemoteControl::kPath),
+                                    QString::fromLatin1(RemoteControl::kInterface), method);
     }
     static QString state() {
-        return call(QStringLiteral("Get"),
-                    {QString::fromLatin1(RemoteControl::kInterface), QStringLiteral("State")},
-                    QStringLiteral("org.freedesktop.DBus.Properties"))
-            .arguments()
-            .value(0)
-            .value<QDBusVariant>()
-            .variant()
+        return TestSupport::busProperty(QString::fromLatin1(RemoteControl::kService),
+                                        QString::fromLatin1(RemoteControl::kPath),
+                                        QString::fromLatin1(RemoteControl::kInterface), QStringLiteral("State"))
             .toString();
     }
 

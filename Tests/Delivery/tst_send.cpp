@@ -259,13 +259,8 @@ private slots:
     // is known; then it is gone.
     void aSendPublishesItsProgress() {
         TestSupport::savedRecording(WorkDirectory::root(), QDateTime::currentDateTime().addDays(-1), 120.0);
-        QProcess server;
-        server.start(
-            QStringLiteral("/usr/bin/python3"),
-            {QStringLiteral(VELMOR_SOURCE_DIR "/Tests/support/slow_server.py"), QStringLiteral("524288")});
-        QVERIFY(server.waitForReadyRead(10000));
-        const QString address =
-            QStringLiteral("http://127.0.0.1:") + QString::fromUtf8(server.readLine().trimmed());
+        const TestSupport::Script server(QStringLiteral("slow_server.py"), {QStringLiteral("524288")});
+        const QString address = QStringLiteral("http://127.0.0.1:") + QString::fromUtf8(server.firstLine);
         auto recorder = recorderWithSaved(1);
         // Each announcement comes before a store: the value it finds is the one stored before.
         QList<SendProgress> mixing;
@@ -279,7 +274,6 @@ private slots:
             }
         });
         QCoro::waitFor(recorder->sendSaved(address, QStringLiteral("vl_right")));
-        server.waitForFinished(5000);
         QCOMPARE(recorder->status(), sent());
         QVERIFY(!recorder->progress());
         // A mixdown is read five times a second: a fast machine may finish it within one reading.
@@ -398,13 +392,23 @@ private slots:
                  QStringLiteral("Есть записи, которые не удаётся прочитать: 1 — они в ") + tmp_.path());
     }
 
-    void aStalledSendCanBeCancelledAndStaysSaved() {
+    // Cancelled while it is mixed, then while the server is awaited: each time it stays as it was.
+    void aSendCanBeCancelledAndStaysSaved() {
         MockClock clock;
         TestSupport::HttpServer silent;
         silent.behaviour = TestSupport::HttpServer::Behaviour::silent;
-        const QString dir = TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-60));
+        const QString dir =
+            TestSupport::savedRecording(tmp_.path(), QDateTime::currentDateTime().addSecs(-60), 120);
         const auto recorder = recorderWithSaved(1);
         const QString address = silent.address();
+        const QString cancelled = QStringLiteral("Ошибка: Отправка отменена. Файл сохранён в ") + dir;
+        auto mixing = recorder->sendSaved(address, QStringLiteral("vl_right"));
+        QTRY_VERIFY(recorder->progress() && recorder->progress()->isMixing);
+        recorder->cancelSend();
+        QCoro::waitFor(mixing);
+        QCOMPARE(recorder->status(), cancelled);
+        QCOMPARE(QDir(dir).entryList({QStringLiteral("velmor.m4a*")}), QStringList());
+        QCOMPARE(silent.requests + silent.request.size(), 0);
         auto sending = recorder->sendSaved(address, QStringLiteral("vl_right"));
         QTRY_COMPARE(recorder->status(), QStringLiteral("Отправляем в Велмор…"));
         QVERIFY(recorder->isSending() && recorder->isBusy() && !recorder->canSendSaved());
@@ -418,7 +422,7 @@ private slots:
         QVERIFY(recorder->progress()->isWaitingForServer);
         recorder->cancelSend();
         QCoro::waitFor(sending);
-        QCOMPARE(recorder->status(), QStringLiteral("Ошибка: Отправка отменена. Файл сохранён в ") + dir);
+        QCOMPARE(recorder->status(), cancelled);
         QVERIFY(!recorder->isBusy() && !recorder->isSending());
         QVERIFY(QFileInfo::exists(dir + "/velmor.m4a"));
         QCOMPARE(recorder->savedCount(), 1);

@@ -4,7 +4,6 @@
 #include "UploadRequest.h"
 #include "VelmorError.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -144,12 +143,9 @@ private slots:
         server_.behaviour = Behaviour::answer;
         QCOMPARE(stalled.error, QStringLiteral("Превышен лимит времени на запрос"));
         // A connection that is never made ends on its own bound, not the idle rule's.
-        QProcess unanswered;
-        unanswered.start(QStringLiteral("/usr/bin/python3"),
-                         {QStringLiteral(VELMOR_SOURCE_DIR "/Tests/support/unanswered_connect.py")});
-        QVERIFY(unanswered.waitForReadyRead(10000));
+        const TestSupport::Script unanswered(QStringLiteral("unanswered_connect.py"));
         Http::UploadRequest request;
-        request.url = "http://127.0.0.1:" + unanswered.readLine().trimmed() + "/api/transcribe";
+        request.url = "http://127.0.0.1:" + unanswered.firstLine + "/api/transcribe";
         request.bodyFile = file_;
         request.connectTimeoutSeconds = 1;
         try {
@@ -158,8 +154,6 @@ private slots:
         } catch (const Http::HttpError& error) {
             QCOMPARE(error.kind(), Http::HttpError::Kind::CannotConnect);
         }
-        unanswered.kill();
-        unanswered.waitForFinished();
     }
 };
 

@@ -262,19 +262,6 @@ private slots:
             QVERIFY(QFile::remove(*result.value));
         }
     }
-
-    void cancelledExportFailsAndLeavesNoFile() {
-        TestSupport::writeCaf(path("system.caf"), 5.0, tone(440, 0.3));
-        auto session =
-            Media::ExportSession::create(systemFrom0(5 * kRate), Media::ExportSession::Preset::AppleM4A);
-        session->cancel();
-        const auto result = TestSupport::settle([&]() -> QCoro::Task<bool> {
-            co_await session->exportTo(path("out.m4a"), Media::ExportSession::FileType::AppleM4A);
-            co_return true;
-        }());
-        QCOMPARE(result.error, QStringLiteral("Операция отменена"));
-        QVERIFY(!QFile::exists(path("out.m4a")));
-    }
 };
 
 QTEST_GUILESS_MAIN(MixdownTest)

@@ -44,13 +44,15 @@ class TrayTest : public QObject {
     std::unique_ptr<VelmorApp> app_;
 
     QStringList shownMenu() const { return linesOf(log_ + ".menu"); }
-    QDBusMessage callMenu(const QString& method, const QVariantList& arguments) const {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(QDBusConnection::sessionBus().baseService(), QStringLiteral("/MenuBar"),
-                                           QStringLiteral("com.canonical.dbusmenu"), method);
-        call.setArguments(arguments);
-        // To our own connection: the reply comes from this thread's event loop.
-        return QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui);
+    static QDBusMessage callMenu(const QString& method, const QVariantList& arguments) {
+        return TestSupport::callBus(QDBusConnection::sessionBus().baseService(), QStringLiteral("/MenuBar"),
+                                    QStringLiteral("com.canonical.dbusmenu"), method, arguments);
+    }
+    static QDBusArgument itemProperty(const QString& name) {
+        return TestSupport::busProperty(QDBusConnection::sessionBus().baseService(),
+                                        QStringLiteral("/StatusNotifierItem"),
+                                        QStringLiteral("org.kde.StatusNotifierItem"), name)
+            .value<QDBusArgument>();
     }
 
 private slots:
@@ -112,13 +114,8 @@ private slots:
     // The tooltip tells the state, from both icons, and trays hear of it at most once a second.
     void theToolTipTellsTheStateOncePerSecondAtMost() {
         const auto itemToolTip = [] {
-            QDBusMessage get = QDBusMessage::createMethodCall(
-                QDBusConnection::sessionBus().baseService(), QStringLiteral("/StatusNotifierItem"),
-                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-            get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ToolTip");
-            const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::BlockWithGui);
             Tray::sni::ToolTip toolTip;
-            reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>() >> toolTip;
+            itemProperty(QStringLiteral("ToolTip")) >> toolTip;
             return toolTip.title;
         };
         clock_.advance(5000); // the last recording's elapsed time stays "00:05" until the next one ticks
@@ -161,19 +158,8 @@ private slots:
         const int once = drawn;
         QVERIFY(once > 0);
         for (int read = 0; read < 3; ++read) {
-            QDBusMessage get = QDBusMessage::createMethodCall(
-                QDBusConnection::sessionBus().baseService(), QStringLiteral("/StatusNotifierItem"),
-                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-            get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("IconPixmap");
             Tray::sni::IconPixmaps pixmaps;
-            QDBusConnection::sessionBus()
-                    .call(get, QDBus::BlockWithGui)
-                    .arguments()
-                    .value(0)
-                    .value<QDBusVariant>()
-                    .variant()
-                    .value<QDBusArgument>() >>
-                pixmaps;
+            itemProperty(QStringLiteral("IconPixmap")) >> pixmaps;
             QList<int> widths;
             for (const Tray::sni::IconPixmap& pixmap : pixmaps) {
                 widths.append(pixmap.width);

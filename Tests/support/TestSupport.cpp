@@ -5,6 +5,7 @@
 #include "TrackReader.h"
 
 #include <QCoroTimer>
+#include <QDBusVariant>
 #include <QDir>
 #include <QJsonDocument>
 #include <QProcess>
@@ -252,6 +253,35 @@ void HttpServer::onData(QTcpSocket* socket) {
 QByteArray httpReply(int status, const QByteArray& body, const QByteArray& headers) {
     return "HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + headers +
            "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+Script::Script(const QString& name, const QStringList& arguments) {
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   QStringList{QStringLiteral(VELMOR_SOURCE_DIR "/Tests/support/") + name} + arguments);
+    if (process_.waitForReadyRead(10000)) {
+        firstLine = process_.readLine().trimmed();
+    }
+}
+
+Script::~Script() {
+    process_.kill();
+    process_.waitForFinished(5000);
+}
+
+QDBusMessage callBus(const QString& service, const QString& path, const QString& interface, const QString& method,
+                     const QVariantList& arguments, const QDBusConnection& bus) {
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
+    call.setArguments(arguments);
+    return bus.call(call, QDBus::BlockWithGui);
+}
+
+QVariant busProperty(const QString& service, const QString& path, const QString& interface, const QString& name) {
+    return callBus(service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                   {interface, name})
+        .arguments()
+        .value(0)
+        .value<QDBusVariant>()
+        .variant();
 }
 
 Receiver::Receiver(const QString& data, const QString& key) : data_(data) {

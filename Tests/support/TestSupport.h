@@ -9,6 +9,8 @@
 
 #include <QColor>
 #include <QCoroTask>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
@@ -173,6 +175,27 @@ private:
 // A whole reply; the meeting's reply by default.
 QByteArray httpReply(int status = 200, const QByteArray& body = R"({"meeting":{"id":"m1"}})",
                      const QByteArray& headers = "Content-Type: application/json\r\n");
+
+// A helper of Tests/support run by Debian's python3 (it has dbus and gi), stopped when this goes;
+// made once it has printed its first line (where it listens).
+class Script {
+public:
+    explicit Script(const QString& name, const QStringList& arguments = {});
+    ~Script();
+    QByteArray firstLine;
+
+private:
+    QProcess process_;
+};
+
+// A method call on a bus, answered before this returns; the event loop runs meanwhile, so the
+// test's own objects answer too. (A plain message: a QDBusInterface's introspection is cached for
+// the life of the bus connection, which the leak checker reports.)
+QDBusMessage callBus(const QString& service, const QString& path, const QString& interface, const QString& method,
+                     const QVariantList& arguments = {},
+                     const QDBusConnection& bus = QDBusConnection::sessionBus());
+// A property read through org.freedesktop.DBus.Properties.
+QVariant busProperty(const QString& service, const QString& path, const QString& interface, const QString& name);
 
 // The local receiver on a free port of 127.0.0.1, accepting `key`; each recording lands in a
 // directory of its own under `data`.
