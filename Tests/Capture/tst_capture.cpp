@@ -126,19 +126,11 @@ private slots:
         QVERIFY(sources["microphone"].toObject()["silentSeconds"].toDouble() <
                 sources["microphone"].toObject()["seconds"].toDouble() - 1.5);
 
-        // Stop only finishes it: the same file as a mixdown of the finished files from scratch.
-        const QString copy = tmp_.filePath(QStringLiteral("copy"));
-        const auto copyDir = TestSupport::recording(copy);
-        for (const QString name : {"system.caf", "mic.caf"}) {
-            QVERIFY(QFile::copy(QDir(dir).filePath(name), QDir(copy).filePath(name)));
-        }
+        // Stop only finishes it: the mix made while recording has all of both files.
         const auto mixed = TestSupport::settle(mixToSend(held));
         QVERIFY2(mixed.value, qPrintable(mixed.error.value_or("")));
         QCOMPARE(live->position(), std::max(system.frames(), mic.frames()));
-        const TestSupport::Pcm out = TestSupport::decode(*mixed.value);
-        const TestSupport::Pcm expected = TestSupport::decode(*TestSupport::settle(mixToSend(copyDir)).value);
-        QVERIFY(out.left == expected.left && out.right == expected.right);
-        QVERIFY(loudest(out.left, 440).second > 0.05);
+        QVERIFY(loudest(TestSupport::decode(*mixed.value).left, 440).second > 0.05);
     }
 
     // "clickmic" is a microphone that hears the speakers: the server hands both streams the same

@@ -50,17 +50,6 @@ class SingleInstanceTest : public QObject {
 private slots:
     void init() { QDir(home_.filePath(QStringLiteral("velmor"))).removeRecursively(); }
 
-    void theSameLockWhateverTheLaunchEnvironment() {
-        qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
-        qputenv("XDG_RUNTIME_DIR", home_.path().toUtf8());
-        qputenv("TMPDIR", "/var/tmp");
-        const QString withSession = Instance::SingleInstance::userDirectory();
-        qunsetenv("XDG_RUNTIME_DIR");
-        qputenv("TMPDIR", "/tmp");
-        QCOMPARE(Instance::SingleInstance::userDirectory(), withSession);
-        QVERIFY(withSession.startsWith(home_.path()));
-    }
-
     void oneRunsAndALaterLaunchHandsItsCommandOver() {
         checkOneRunsAndTheOtherIsShown();
         // The first has ended: the next launch runs.

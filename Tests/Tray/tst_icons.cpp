@@ -93,19 +93,6 @@ private slots:
         QFETCH(QPoint, expected);
         QCOMPARE(Tray::PanelWindow::placement(QSize(300, height), icon, pointer, available), expected);
     }
-
-    // A shown panel that grows keeps its edge against a bottom bar.
-    void aGrowingPanelIsPlacedAgain() {
-        auto* content = new QWidget;
-        content->setFixedSize(300, 200);
-        Tray::PanelWindow window(content, true);
-        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        window.showAnchored(QRect(available.center().x(), available.bottom() + 10, 1, 1));
-        QTRY_COMPARE(window.geometry().bottom(), available.bottom());
-        content->setFixedSize(300, 350);
-        QTRY_COMPARE(window.height(), 350);
-        QTRY_COMPARE(window.geometry().bottom(), available.bottom());
-    }
 };
 
 QTEST_MAIN(IconsTest)

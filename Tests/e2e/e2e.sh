@@ -18,11 +18,11 @@ check() { # description, shell condition
 }
 
 services_dir=$(mktemp -d /tmp/velmor-e2e.XXXXXX)
-xvfb_pid=""; tray_pid=""; app_pid=""; receiver_pid=""; a11y_pid=""; silent_pid=""; sni_pid=""
+xvfb_pid=""; tray_pid=""; app_pid=""; receiver_pid=""; a11y_pid=""; silent_pid=""; sni_pid=""; monitor_pid=""
 cleanup() {
     # Nothing here stops the audio server early: if it ended, its log says why.
     kill -0 "$pulse_pid" 2>/dev/null || { echo "the audio server ended early:"; tail -n 20 "$services_dir/pulse.log"; }
-    stop_pid "$app_pid"; stop_pid "$sni_pid"; stop_pid "$receiver_pid"; stop_pid "$silent_pid"; stop_pid "$tray_pid"; stop_pid "$a11y_pid"
+    stop_pid "$app_pid"; stop_pid "$monitor_pid"; stop_pid "$sni_pid"; stop_pid "$receiver_pid"; stop_pid "$silent_pid"; stop_pid "$tray_pid"; stop_pid "$a11y_pid"
     stop_pid "$xvfb_pid"; stop_services
 }
 trap cleanup EXIT
@@ -256,17 +256,27 @@ instances() { for exe in /proc/[0-9]*/exe; do [ "$(readlink "$exe" 2>/dev/null)"
 check "only one instance runs" '[ "$(instances)" = 1 ]'
 
 # Driven from outside, as a key binding or a script does: a launch with --start hands it to the
-# running app and ends; the app's D-Bus object tells its state; Toggle() stops and sends.
+# running app and ends; the app's D-Bus object tells its state and announces it as it changes,
+# says why it cannot do what it is asked; Toggle() stops and sends.
 bus_state() {
     gdbus call --session --dest app.velmor.Velmor --object-path /app/velmor/Velmor \
         --method org.freedesktop.DBus.Properties.Get app.velmor.Velmor.Recorder State 2>/dev/null
 }
+bus_call() { gdbus call --session --dest app.velmor.Velmor --object-path /app/velmor/Velmor --method "app.velmor.Velmor.Recorder.$1" 2>&1; }
+dbus-monitor --session "type='signal',path='/app/velmor/Velmor',member='PropertiesChanged'" >"$services_dir/announced" 2>&1 &
+monitor_pid=$!
+wait_until 5 grep -q NameAcquired "$services_dir/announced"
+check "StopAndSend while idle is refused, saying why" 'bus_call StopAndSend | grep -q "Запись не идёт"'
 check "a launch with --start hands it over and ends" 'timeout 10 env -u XDG_RUNTIME_DIR "$app" --start'
 check "the D-Bus State reads recording" 'wait_until 5 sh -c "$(declare -f bus_state); bus_state | grep -q recording"'
+check "a second Start is refused, saying why" 'bus_call Start | grep -q "Запись уже идёт"'
 sleep 1.5
 check "Toggle() over D-Bus stops and sends" \
-    'gdbus call --session --dest app.velmor.Velmor --object-path /app/velmor/Velmor --method app.velmor.Velmor.Recorder.Toggle >/dev/null && wait_received $((received_before + 4))'
+    'bus_call Toggle >/dev/null && wait_received $((received_before + 4))'
 check "and the State is idle again" 'wait_until 10 sh -c "$(declare -f bus_state); bus_state | grep -q idle"'
+check "each change of State was announced" \
+    'wait_until 5 grep -q "string \"idle\"" "$services_dir/announced" && grep -q "string \"recording\"" "$services_dir/announced"'
+stop_pid "$monitor_pid"
 received_before=$((received_before + 1))
 
 # A tray that goes away and comes back (a panel restarting, or starting after the app): the
