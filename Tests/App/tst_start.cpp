@@ -111,7 +111,6 @@ private slots:
     void failedStartsLeaveNothing_data() {
         QTest::addColumn<int>("fault");
         QTest::newRow("no server") << -1;
-        QTest::newRow("audio output") << 0;
         QTest::newRow("microphone output") << 1;
         QTest::newRow("start") << 2;
     }
@@ -119,13 +118,8 @@ private slots:
         QFETCH(int, fault);
         auto service = std::make_shared<FakeCaptureService>();
         service->failQuery = fault == -1;
-        if (fault == 0) {
-            service->failAddOutput = Capture::OutputType::Audio;
-        } else if (fault == 1) {
-            service->failAddOutput = Capture::OutputType::Microphone;
-        } else if (fault == 2) {
-            service->failStart = true;
-        }
+        service->failMicrophoneOutput = fault == 1;
+        service->failStart = fault == 2;
         Recorder recorder(service);
         QCoro::waitFor(recorder.start());
         QVERIFY(recorder.status().startsWith(QStringLiteral("Не удалось начать: ")));

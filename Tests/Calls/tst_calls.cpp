@@ -130,34 +130,33 @@ private slots:
             }
         };
         // A call client, for 5 s; a browser that records only (dictation), then also plays.
-        at(0, {capture("zoom", "ZOOM VoiceEngine"), capture("firefox-esr", "Firefox")});
-        at(4999, {capture("zoom", "ZOOM VoiceEngine"), capture("firefox-esr", "Firefox")});
+        const Capture::ClientStream zoom = capture("zoom", "ZOOM VoiceEngine");
+        const Capture::ClientStream firefox = capture("firefox-esr", "Firefox");
+        at(0, {zoom, firefox});
+        at(4999, {zoom, firefox});
         QVERIFY(told.isEmpty() && !detector.call());
-        at(5000, {capture("zoom", "ZOOM VoiceEngine"), capture("firefox-esr", "Firefox")});
+        at(5000, {zoom, firefox});
         QCOMPARE(detector.call(), QStringLiteral("Zoom"));
-        at(20000,
-           {capture("zoom", "ZOOM VoiceEngine"), capture("firefox-esr", "Firefox"), playback("firefox-esr")});
-        at(24000,
-           {capture("zoom", "ZOOM VoiceEngine"), capture("firefox-esr", "Firefox"), playback("firefox-esr")});
-        at(25000,
-           {capture("zoom", "ZOOM VoiceEngine"), capture("firefox-esr", "Firefox"), playback("firefox-esr")});
+        at(20000, {zoom, firefox, playback("firefox-esr")});
+        at(24000, {zoom, firefox, playback("firefox-esr")});
+        at(25000, {zoom, firefox, playback("firefox-esr")});
         QCOMPARE(told, QStringList({"5000 started Zoom", "25000 started Firefox"}));
         // Both gone; Zoom back after 8 s (a reconnect: the same call), Firefox not: it ends 10 s on.
         at(26000, {});
-        at(34000, {capture("zoom", "ZOOM VoiceEngine")});
-        at(36000, {capture("zoom", "ZOOM VoiceEngine")});
+        at(34000, {zoom});
+        at(36000, {zoom});
         QCOMPARE(told.mid(2), QStringList({"36000 ended Firefox"}));
         // Zoom gone: ended once, even when it comes back within 15 s and goes again.
         at(40000, {});
         at(50000, {});
-        at(52000, {capture("zoom", "ZOOM VoiceEngine")});
-        at(58000, {capture("zoom", "ZOOM VoiceEngine")});
+        at(52000, {zoom});
+        at(58000, {zoom});
         at(59000, {});
         at(75000, {});
         QCOMPARE(told.mid(3), QStringList({"50000 ended Zoom"}));
         // Later, a new call.
-        at(80000, {capture("zoom", "ZOOM VoiceEngine")});
-        at(85000, {capture("zoom", "ZOOM VoiceEngine")});
+        at(80000, {zoom});
+        at(85000, {zoom});
         QCOMPARE(told.mid(4), QStringList({"85000 started Zoom"}));
 
         // No application's microphone: a monitor, our own stream, a server module's, a paused one;

@@ -8,7 +8,7 @@
 
 struct FakeCaptureService : Capture::CaptureService {
     bool failQuery = false;
-    std::optional<Capture::OutputType> failAddOutput;
+    bool failMicrophoneOutput = false;
     bool failStart = false;
     bool failStop = false;
     int stopDelayMs = 0;
@@ -33,7 +33,7 @@ struct FakeCaptureService : Capture::CaptureService {
         Dispatch::SerialQueue* queue() const { return service.lastQueue; }
         void addStreamOutput(std::shared_ptr<Capture::StreamOutput> output, Capture::OutputType type,
                              Dispatch::SerialQueue& queue) override {
-            if (service.failAddOutput == type) {
+            if (service.failMicrophoneOutput && type == Capture::OutputType::Microphone) {
                 throw Capture::CaptureError(Capture::CaptureError::Kind::Other, QStringLiteral("add output"));
             }
             service.outputsAdded.append(type);
