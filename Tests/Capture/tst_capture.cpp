@@ -59,17 +59,8 @@ bool played(const QString& sink, const QString& sound) {
     return play(sink, sound)->waitForFinished(10000);
 }
 
-// Stops the capture and closes both work files, as stop-and-send does; returns the work directory.
-std::shared_ptr<Recording> finishRecording(Recorder& recorder) {
-    return QCoro::waitFor(recorder.capture().stop());
-}
-
-void setDefaultSink(const QString& sink) {
-    TestSupport::run(QStringLiteral("pactl"), {"set-default-sink", sink});
-}
-
-void setDefaultSource(const QString& source) {
-    TestSupport::run(QStringLiteral("pactl"), {"set-default-source", source});
+void setDefault(const char* kind, const QString& device) {
+    TestSupport::run(QStringLiteral("pactl"), {QStringLiteral("set-default-") + kind, device});
 }
 
 } // namespace
@@ -108,7 +99,7 @@ private slots:
         const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
         QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 2 * kRate, 30000);
 
-        const std::shared_ptr<Recording> held = finishRecording(recorder);
+        const std::shared_ptr<Recording> held = QCoro::waitFor(recorder.capture().stop());
         const QString dir = held->path();
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
@@ -140,13 +131,13 @@ private slots:
     void bothSourcesShareOneTimeline() {
         const auto click = [](qint64 frame, int) { return (frame + 12000) % 24000 < 48 ? 0.9f : 0.0f; };
         const QString clicks = makeSound(tmp_.path(), "clicks", 2.25, click);
-        setDefaultSource("clickmic");
+        setDefault("source", "clickmic");
         Recorder recorder;
         QCoro::waitFor(recorder.start());
         QCoro::waitFor(TestSupport::pause(300)); // both streams run
         QVERIFY(played("speakers", clicks));
-        const QString dir = finishRecording(recorder)->path();
-        setDefaultSource("virtmic");
+        const QString dir = QCoro::waitFor(recorder.capture().stop())->path();
+        setDefault("source", "virtmic");
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         const TestSupport::Pcm mic = TestSupport::decode(QDir(dir).filePath("mic.caf"));
         for (qint64 inSystem = onset(system.left), inMic = onset(mic.left), n = 0; n < 4; ++n) {
@@ -165,13 +156,13 @@ private slots:
         QCoro::waitFor(recorder.start());
         QVERIFY(recorder.isRecording());
         QVERIFY(played("speakers", low));
-        setDefaultSink("headset");
+        setDefault("sink", "headset");
         QCoro::waitFor(TestSupport::pause(500));
         QVERIFY(played("headset", high));
         QCoro::waitFor(TestSupport::pause(300));
         const auto started = QDateTime::currentDateTimeUtc();
-        const QString dir = finishRecording(recorder)->path();
-        setDefaultSink("speakers");
+        const QString dir = QCoro::waitFor(recorder.capture().stop())->path();
+        setDefault("sink", "speakers");
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         // Where each tone is loudest, not where it starts: a player starved under load leaves gaps.
         const auto [lowAt, lowLevel] = loudest(system.left, 300);
@@ -205,11 +196,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().isEmpty(), 5000);
         // With a monitor as the default input nothing is recorded as the microphone: told, and
         // notified apart; a real microphone made the default is followed and clears it.
-        setDefaultSource("speakers.monitor");
+        setDefault("source", "speakers.monitor");
         QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().startsWith(QStringLiteral("Микрофон не найден")), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(TestSupport::notifications().size(), notified + 2, 5000);
         QCOMPARE(TestSupport::notifications().last()["summary"].toString(), QStringLiteral("Микрофон не найден"));
-        setDefaultSource("virtmic");
+        setDefault("source", "virtmic");
         QTRY_VERIFY_WITH_TIMEOUT(recorder.sourceWarning().isEmpty(), 5000);
         muted(true);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.sourceWarning().isEmpty(), 5000);
@@ -248,9 +239,9 @@ private slots:
         stream->addStreamOutput(spy, Capture::OutputType::Microphone, queue);
         QCoro::waitFor(stream->startCapture());
         // A monitor is no microphone: nothing is recorded until a real one is the default again.
-        setDefaultSource("speakers.monitor");
+        setDefault("source", "speakers.monitor");
         QCoro::waitFor(TestSupport::pause(1500));
-        setDefaultSource("virtmic");
+        setDefault("source", "virtmic");
         QTRY_VERIFY_WITH_TIMEOUT(spy->frames >= 2 * kRate, 30000);
         QCoro::waitFor(stream->stopCapture());
         QVERIFY2(spy->largest <= kRate / 10, qPrintable(QString::number(spy->largest)));

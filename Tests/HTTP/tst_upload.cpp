@@ -58,12 +58,6 @@ private slots:
         QVERIFY(server_.body() == file.readAll());
     }
 
-    void anEmptyTitleSendsTheCallStamp() {
-        server_.replies = {httpReply(201, R"({"meeting":{"id":"x"}})")};
-        QVERIFY(send(server_.address(), QStringLiteral("k"), QString()).value);
-        QVERIFY(QUrl::fromPercentEncoding(server_.request.left(400)).contains(QStringLiteral("title=Звонок ")));
-    }
-
     void replies() {
         const struct {
             QByteArray reply;
