@@ -27,16 +27,6 @@ class RetriesTest : public QObject {
 private slots:
     void init() { tmp_.reset(); }
 
-    void theWaitBacksOffOrFollowsTheServer() {
-        QList<qint64> waits;
-        for (int failures = 1; failures <= 7; ++failures) {
-            waits << Retries::delayMs(failures, 0) / 1000;
-        }
-        QCOMPARE(waits, QList<qint64>({30, 60, 120, 300, 600, 900, 900}));
-        QCOMPARE(Retries::delayMs(1, 7), 7000);
-        QCOMPARE(Retries::delayMs(3, 5000), 900'000);
-    }
-
     // Down at the send, then busy with a Retry-After, then up: delivered with no click, the failure
     // told once; a refusal of the key is never tried again.
     void aPassingFailureIsSentByItself() {

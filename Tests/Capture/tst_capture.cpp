@@ -73,7 +73,8 @@ class CaptureTest : public QObject {
 private slots:
     void init() { tmp_.reset(); }
 
-    // Each source to its own file, measured in dBFS for the meters and the recording's metadata.
+    // Each source to its own file, measured in dBFS for the recording's metadata (the meters: the
+    // end-to-end run).
     void recordsEachSourceToItsOwnFile() {
         const QString tone = makeSound(tmp_.path(), "tone", 3.0, TestSupport::tone(440, 0.1));      // -20 dBFS
         const QString voice = makeSound(tmp_.path(), "voice", 3.0, TestSupport::tone(1000, 0.251)); // -12 dBFS
@@ -82,19 +83,9 @@ private slots:
         QCoro::waitFor(recorder.start());
         QCOMPARE(recorder.status(), QStringLiteral("Идёт запись. Говорите как обычно."));
         QVERIFY(recorder.isRecording());
-        const std::shared_ptr<CaptureLevels> levels = recorder.levels();
         QCoro::waitFor(TestSupport::pause(300));
         auto a = play("speakers", tone);
-        auto b = play("micsink", voice);
-        double loudestSystem = -100;
-        double loudestMic = -100;
-        while (a->state() != QProcess::NotRunning || b->state() != QProcess::NotRunning) {
-            QCoro::waitFor(TestSupport::pause(100));
-            loudestSystem = std::max(loudestSystem, levels->system.takePeakDb());
-            loudestMic = std::max(loudestMic, levels->microphone.takePeakDb());
-        }
-        QVERIFY2(std::abs(loudestSystem + 20) < 3 && std::abs(loudestMic + 12) < 3,
-                 qPrintable(QStringLiteral("%1 and %2 dBFS").arg(loudestSystem).arg(loudestMic)));
+        QVERIFY(played("micsink", voice) && a->waitForFinished(10000));
         // The mix made while recording has come up to the last seconds.
         const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
         QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 2 * kRate, 30000);

@@ -1,5 +1,5 @@
-// Stop and send, end to end: the real capture from the private audio server, the real mixdown,
-// the local receiver over HTTP, and notifications on the private session bus.
+// Stop and send, end to end: the real writer fed by a capture service that hands it a tone, the
+// real mixdown, the local receiver over HTTP, and notifications on the private session bus.
 #include "FakeCapture.h"
 #include "Mixdown.h"
 #include "MockClock.h"
@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTest>
 #include <sys/stat.h>
@@ -48,15 +47,6 @@ class SendTest : public QObject {
     std::unique_ptr<TestSupport::Receiver> receiver_;
     QString server_;
 
-    void record(Recorder& recorder, int ms) {
-        QCoro::waitFor(recorder.start());
-        QVERIFY(recorder.isRecording());
-        QProcess player;
-        player.start(QStringLiteral("paplay"), {QStringLiteral("--device=speakers"), tmp_.filePath("tone.caf")});
-        QCoro::waitFor(TestSupport::pause(ms));
-        player.waitForFinished(5000);
-    }
-
     // A recorder that has looked for the saved recordings.
     std::unique_ptr<Recorder> recorderWithSaved(int expected) {
         auto recorder = std::make_unique<Recorder>(std::make_shared<FakeCaptureService>());
@@ -69,7 +59,6 @@ class SendTest : public QObject {
 
 private slots:
     void initTestCase() {
-        TestSupport::writeCaf(tmp_.filePath("tone.caf"), 2.0, TestSupport::tone(440, 0.3));
         receiver_ = std::make_unique<TestSupport::Receiver>(tmp_.filePath("received"), "vl_right");
         server_ = receiver_->address();
         QVERIFY(server_.startsWith(QStringLiteral("http://127.0.0.1:")));
@@ -111,9 +100,11 @@ private slots:
     // A server may have taken the file before failing: the next send must not make it a second
     // meeting under another name.
     void aSendAfterAFailedOneCarriesTheSameLabels() {
-        Recorder recorder;
+        auto service = std::make_shared<FakeCaptureService>();
+        Recorder recorder(service);
         recorder.title = QStringLiteral("Разбор полётов");
-        record(recorder, 800);
+        QCoro::waitFor(recorder.start());
+        service->deliver(1.0);
         const QString dir = recorder.capture().lastPath();
         QCOMPARE(recorder.savedCount(), 0); // not while it is being recorded
         TestSupport::HttpServer failing;
@@ -403,17 +394,20 @@ private slots:
         filler.write(QByteArray(2 * 1024 * 1024, '\0'));
         filler.close();
         qputenv("TMPDIR", root.toUtf8());
-        Recorder recorder;
+        auto service = std::make_shared<FakeCaptureService>();
+        Recorder recorder(service);
         const qsizetype before = notifications().size();
-        record(recorder, 300);
+        QCoro::waitFor(recorder.start());
+        for (int i = 0; i < 20; ++i) {
+            service->deliver(0.1);
+        }
         const QString dir = recorder.capture().lastPath();
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 15000);
         QCOMPARE(recorder.status(),
                  QStringLiteral("Запись прервана: Не удалось записать аудиофайл (на диске закончилось место). "
                                 "Файл сохранён в ") +
                      dir);
-        QTRY_COMPARE_WITH_TIMEOUT(notified(before, QStringLiteral("Запись прервана")).size(), 1, 5000);
-        QCOMPARE(notifications()[before]["body"].toString(),
+        QCOMPARE(TestSupport::awaitNotified(before, QStringLiteral("Запись прервана"))["body"].toString(),
                  QStringLiteral("Не удалось записать аудиофайл (на диске закончилось место)"));
         QCOMPARE(recorder.savedCount(), 1);
         // Space comes back: what was written before is sent, complete.

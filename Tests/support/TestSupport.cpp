@@ -6,10 +6,12 @@
 
 #include <QCoroTimer>
 #include <QDBusVariant>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTcpSocket>
+#include <QTest>
 #include <QTimer>
 #include <QUuid>
 #include <cmath>
@@ -198,6 +200,14 @@ QList<QJsonObject> notified(qsizetype after, const QString& summary) {
     QList<QJsonObject> found = notifications().mid(after);
     found.removeIf([&](const QJsonObject& n) { return n[QStringLiteral("summary")].toString() != summary; });
     return found;
+}
+
+QJsonObject awaitNotified(qsizetype after, const QString& summary) {
+    const QDeadlineTimer deadline(5000);
+    while (notified(after, summary).isEmpty() && !deadline.hasExpired()) {
+        QTest::qWait(20);
+    }
+    return notified(after, summary).value(0);
 }
 
 HttpServer::HttpServer(bool isUp) {

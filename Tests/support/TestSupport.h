@@ -144,6 +144,8 @@ private:
 QList<QJsonObject> notifications();
 // Those posted after the first `after` with this summary.
 QList<QJsonObject> notified(qsizetype after, const QString& summary);
+// The first of them once it has come; empty when none came within 5 s.
+QJsonObject awaitNotified(qsizetype after, const QString& summary);
 
 // An HTTP server on 127.0.0.1 that a test scripts: each whole request takes the first of
 // `replies` (the last one stays for every later request), unless it is told to misbehave. One
