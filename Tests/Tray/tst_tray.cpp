@@ -96,8 +96,9 @@ private slots:
         host_.waitForFinished();
     }
 
-    // A recording saved while the app runs, its send and a stalled send are all seen by a host
-    // that re-reads only the menu's structure on a layout update.
+    // A recording saved while the app runs, a stalled send, a recording made meanwhile (no send
+    // is offered beside it) and the send are all seen by a host that re-reads only the menu's
+    // structure on a layout update.
     void theCachedMenuFollowsTheState() {
         QTRY_COMPARE_WITH_TIMEOUT(shownMenu(), (QStringList{"Открыть панель", "Выйти"}), 10000);
         QCoro::waitFor(recorder_->start());
@@ -113,10 +114,15 @@ private slots:
         recorder_->cancelSend();
         QCoro::waitFor(sending);
         QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отправить сохранённые записи (1)", "Выйти"}));
+        QCoro::waitFor(recorder_->start());
+        QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Выйти"}));
+        service_->deliver(1.0);
+        service_->fail();
+        QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Отправить сохранённые записи (2)", "Выйти"}));
 
         TestSupport::Receiver receiver(dirs_.filePath(QStringLiteral("received")), QStringLiteral("vl_key"));
         QCoro::waitFor(recorder_->sendSaved(receiver.address(), QStringLiteral("vl_key")));
-        QCOMPARE(receiver.received().size(), 1);
+        QCOMPARE(receiver.received().size(), 2);
         QTRY_COMPARE(shownMenu(), (QStringList{"Открыть панель", "Выйти"}));
     }
 
