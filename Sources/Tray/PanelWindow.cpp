@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <QtGui/qguiapplication_platform.h>
 #include <algorithm>
@@ -43,12 +45,51 @@ void leaveOutOfTaskBar(QWidget* window) {
 
 } // namespace
 
-PanelWindow::PanelWindow(QWidget* content, bool hasTray) {
+// The content at its own size while the screen has room for it, else as tall as the screen with a
+// scroll bar. A change of the content's size reaches the window's layout (a plain scroll area
+// keeps it to itself).
+class PanelWindow::Fitting : public QScrollArea {
+public:
+    explicit Fitting(QWidget* content) {
+        setWidget(content);
+        setWidgetResizable(true);
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFocusPolicy(Qt::NoFocus);
+    }
+    void setMaximumContentHeight(int height) {
+        maximumHeight_ = height;
+        updateGeometry();
+    }
+    QSize sizeHint() const override {
+        QSize size = widget()->sizeHint().expandedTo(widget()->minimumSize());
+        if (widget()->hasHeightForWidth()) {
+            size.setHeight(widget()->heightForWidth(size.width()));
+        }
+        if (size.height() > maximumHeight_) {
+            size = {size.width() + verticalScrollBar()->sizeHint().width(), maximumHeight_};
+        }
+        return size;
+    }
+
+protected:
+    bool viewportEvent(QEvent* event) override {
+        if (event->type() == QEvent::LayoutRequest) {
+            updateGeometry();
+        }
+        return QScrollArea::viewportEvent(event);
+    }
+
+private:
+    int maximumHeight_ = QWIDGETSIZE_MAX;
+};
+
+PanelWindow::PanelWindow(QWidget* content, bool hasTray) : fitting_(new Fitting(content)) {
     setWindowTitle(QStringLiteral("Велмор"));
     setHasTray(hasTray);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(content);
+    layout->addWidget(fitting_);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -108,13 +149,14 @@ QPoint PanelWindow::placement(const QSize& panel, const QRect& iconGeometry, con
     return origin;
 }
 
-void PanelWindow::place(const QSize& size) {
+QScreen* PanelWindow::anchorScreen() const {
     QScreen* screen = QGuiApplication::screenAt(iconGeometry_.isValid() ? iconGeometry_.center() : pointer_);
-    if (!screen) {
-        screen = QGuiApplication::primaryScreen();
-    }
-    if (hasTray_ && screen && !isPinned_) {
-        move(placement(size, iconGeometry_, pointer_, screen->availableGeometry()));
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+void PanelWindow::place(const QSize& size) {
+    if (hasTray_ && anchorScreen() && !isPinned_) {
+        move(placement(size, iconGeometry_, pointer_, anchorScreen()->availableGeometry()));
     }
 }
 
@@ -126,9 +168,12 @@ void PanelWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void PanelWindow::showAnchored(const QRect& iconGeometry) {
-    adjustSize();
     iconGeometry_ = iconGeometry;
     pointer_ = QCursor::pos();
+    if (anchorScreen()) {
+        fitting_->setMaximumContentHeight(anchorScreen()->availableGeometry().height());
+    }
+    adjustSize();
     // Where the compositor places windows itself (Wayland), pinned to the screen's corner nearest
     // the icon, if it lets us; elsewhere moved to the icon.
     winId();

@@ -1,11 +1,14 @@
 // The window the tray icon opens: frameless, next to the icon and kept on screen, or at the
-// pointer when the tray tells no icon position. Escape and a second click close it. Where the
+// pointer when the tray tells no icon position. Taller than the screen (a small one at 200 %), it
+// scrolls. Escape and a second click close it. Where the
 // desktop has no tray it is a small normal window instead, so the app is never invisible: Escape
 // minimizes it, and closing it ends the app.
 #pragma once
 
 #include <QRect>
 #include <QWidget>
+
+class QScreen;
 
 namespace Tray {
 
@@ -39,8 +42,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void place(const QSize& size);
+    class Fitting;
 
+    void place(const QSize& size);
+    QScreen* anchorScreen() const;
+
+    Fitting* fitting_;
     bool hasTray_;
     // What the panel was last anchored to.
     QRect iconGeometry_;

@@ -17,10 +17,12 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QIconEngine>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QScreen>
 #include <QSvgRenderer>
 #include <QTest>
 
@@ -251,6 +253,21 @@ private slots:
         QFETCH(int, height);
         QFETCH(QPoint, expected);
         QCOMPARE(Tray::PanelWindow::placement(QSize(300, height), icon, pointer, available), expected);
+    }
+
+    // Taller than the screen (a small one at 200 %), the panel is as tall as the work area and
+    // scrolls; it keeps its edge against the bar as it shrinks back to its own size.
+    void aPanelTallerThanTheScreenScrolls() {
+        auto* content = new QWidget;
+        Tray::PanelWindow window(content, true);
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        content->setMinimumSize(300, available.height() + 200);
+        window.showAnchored(QRect(available.center().x(), available.bottom() + 10, 1, 1));
+        QTRY_COMPARE(window.geometry().top(), available.top());
+        QCOMPARE(window.height(), available.height());
+        content->setMinimumSize(300, 200);
+        QTRY_COMPARE(window.height(), 200);
+        QTRY_COMPARE(window.geometry().bottom(), available.bottom());
     }
 };
 

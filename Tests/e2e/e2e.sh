@@ -80,8 +80,10 @@ fill() { # name text [secret]
     done
     return 1
 }
+# (The 10 px window is Qt's hidden group leader.)
 tray_icon() { xdotool search --class velmor 2>/dev/null | while read -r w; do
-    [ "$(timeout 5 xwininfo -id "$w" | awk '/Width:/ {print $2}')" -le 64 ] && echo "$w"; done | head -n1; }
+    width=$(timeout 5 xwininfo -id "$w" | awk '/Width:/ {print $2}')
+    [ "$width" -le 64 ] && [ "$width" -ge 16 ] && echo "$w"; done | head -n1; }
 # The app runs with a session's runtime directory, as a desktop starts it.
 mkdir -p -m 700 "$services_dir/runtime"
 start_app() {
@@ -331,6 +333,9 @@ pactl set-source-mute virtmic 1
 wait_panel "Микрофон не слышно"
 panel_shot panel-bottom-bar-warning
 check "grown by the meters and a warning, it still ends right above the bar" 'above_the_bar'
+# The warning's text against the panel, measured in the screenshot.
+readable() { r=$(/usr/bin/python3 "$here/contrast.py" "$shots/$1.png" | tee -a "$shots/contrast.txt" | sed -n 's/.*: \([0-9.]*\):1$/\1/p'); [ -n "$r" ] && [ "$(echo "$r >= 4.5" | bc)" = 1 ]; }
+check "its warning reads at least 4.5:1 in the default palette" 'readable panel-bottom-bar-warning'
 pactl set-source-mute virtmic 0
 a11y press "Остановить и отправить"
 check "the recording is sent" 'wait_received $((received_before + 4))'
@@ -375,6 +380,25 @@ check "started as the session starts it, the app comes up in the tray" 'wait_unt
 app_pid=$(for exe in /proc/[0-9]*/exe; do [ "$(readlink "$exe")" = "$(readlink -f "$app")" ] && basename "${exe%/exe}"; done | head -n1)
 check "told that the session started it" 'tr "\\0" " " < "/proc/$app_pid/cmdline" | grep -q -- --autostart'
 check "without its panel" 'hidden_panel'
+
+# Under the desktop's dark scheme (Adwaita-dark through the GTK theme) and at 200 %: the panel
+# fits the screen, and its warning reads as well as in the default palette.
+stop_pid "$app_pid"
+# (NO_AT_BRIDGE: GTK would register the process on the accessibility bus a second time, as an
+# application that never answers.)
+NO_AT_BRIDGE=1 GTK_THEME=Adwaita:dark QT_QPA_PLATFORMTHEME=gtk3 QT_SCALE_FACTOR=2 start_app
+open_panel
+a11y press "Начать запись"
+wait_panel "Идёт запись"
+pactl set-source-mute virtmic 1
+wait_panel "Микрофон не слышно"
+panel_shot panel-dark-2x-warning
+fits_screen() { b=$(bottom_of_panel); [ "$(top_of_panel)" -ge 0 ] && [ "$b" -le 800 ]; }
+check "at 200 % the panel, grown by a warning, fits the screen" 'fits_screen'
+check "in a dark scheme its warning reads at least 4.5:1" 'readable panel-dark-2x-warning'
+pactl set-source-mute virtmic 0
+a11y press "Остановить и отправить"
+check "and the recording is sent" 'wait_received $((received_before + 5))'
 
 echo "screenshots: $shots"
 echo "$((checks - failures)) passed, $failures failed"
