@@ -6,7 +6,6 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 #include <cmath>

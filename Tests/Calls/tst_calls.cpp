@@ -7,8 +7,6 @@
 #include "Settings.h"
 #include "TestSupport.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QJsonArray>
 #include <QTest>
 

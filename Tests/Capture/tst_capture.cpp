@@ -1,16 +1,12 @@
 // Against the private audio server started by Tests/support/with-services: "speakers" is the
 // default sink, "virtmic" (fed through the sink "micsink") the default source.
-#include "DateStamps.h"
 #include "Mixdown.h"
 #include "PulseCaptureService.h"
 #include "TestSupport.h"
 
-#include <QCoroTimer>
 #include <QDir>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 
@@ -263,15 +259,9 @@ private slots:
         const TestSupport::Pcm system = TestSupport::decode(QDir(dir).filePath("system.caf"));
         QVERIFY(system.frames() > kRate);
         QVERIFY(loudest(system.left, 440).second > 0.1);
-        // Offered again; named by the moment its audio ended, and its mix finished from the work
-        // done while it was recorded.
+        // Offered again, its mix finished from the work done while it was recorded.
         QCoro::waitFor(recorder.findSaved());
         QCOMPARE(recorder.savedCount(), 1);
-        QFile info(QDir(dir).filePath(QStringLiteral("recording.json"))); // held: read as it is
-        QVERIFY(info.open(QIODevice::ReadOnly));
-        const QDateTime ended = QDateTime::fromString(
-            QJsonDocument::fromJson(info.readAll())[QStringLiteral("endedAt")].toString(), Qt::ISODateWithMs);
-        QVERIFY(std::abs(ended.secsTo(QDateTime::currentDateTime())) < 30);
         const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
         QVERIFY(live);
         const qint64 length =
@@ -279,8 +269,6 @@ private slots:
         TestSupport::Receiver receiver(tmp_.filePath("received"), QStringLiteral("vl_key"));
         QCoro::waitFor(recorder.sendSaved(receiver.address(), QStringLiteral("vl_key")));
         QCOMPARE(recorder.status(), QStringLiteral("Отправлено. Протокол будет через несколько минут."));
-        QCOMPARE(receiver.received().value(0)["name"].toString(),
-                 QStringLiteral("Запись ") + fileStamp().string(ended.toLocalTime()) + ".m4a");
         QCOMPARE(live->position(), length);
         QVERIFY(!QFileInfo::exists(dir));
         // With no server to reach, a start fails and says so.

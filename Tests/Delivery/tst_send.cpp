@@ -22,7 +22,7 @@ using TestSupport::notified;
 // A finished mix of a tone, as a send that got as far as the upload leaves it.
 void writeMix(const QString& dir, double seconds) {
     const QString work = QDir(dir).filePath(QStringLiteral("mix-source"));
-    const auto source = TestSupport::recording(work);
+    const auto source = std::make_shared<Recording>(TestSupport::workDirectory(work));
     TestSupport::writeCaf(QDir(work).filePath("system.caf"), seconds, TestSupport::tone(440, 0.3));
     QVERIFY(TestSupport::settle(mixToSend(source)).value);
     QVERIFY(QFile::rename(QDir(work).filePath("velmor.m4a"), QDir(dir).filePath("velmor.m4a")));
@@ -181,9 +181,7 @@ private slots:
         QFile(dir + "/mic.caf").open(QIODevice::WriteOnly);
         const QString mix = dir + "/velmor.m4a";
         if (kind == "random bytes" || kind == "no work files") {
-            QFile junk(mix);
-            QVERIFY(junk.open(QIODevice::WriteOnly));
-            junk.write(QByteArray(64 * 1024, '\x5a'));
+            QVERIFY(TestSupport::writeFile(mix, QByteArray(64 * 1024, '\x5a')));
         } else if (kind == "link") {
             const QString elsewhere = tmp_.filePath("elsewhere");
             QDir().mkpath(elsewhere);

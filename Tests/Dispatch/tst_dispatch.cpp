@@ -1,7 +1,6 @@
 #include "Background.h"
 #include "SerialQueue.h"
 
-#include <QCoreApplication>
 #include <QTest>
 #include <atomic>
 

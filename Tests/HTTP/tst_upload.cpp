@@ -27,13 +27,11 @@ class UploadTest : public QObject {
 private slots:
     void initTestCase() {
         file_ = dir_.filePath("velmor.m4a");
-        QFile file(file_);
-        QVERIFY(file.open(QIODevice::WriteOnly));
         QByteArray bytes(3 * 1024 * 1024 + 17, '\0');
         for (qsizetype i = 0; i < bytes.size(); ++i) {
             bytes[i] = char(i * 7 % 251);
         }
-        file.write(bytes);
+        QVERIFY(TestSupport::writeFile(file_, bytes));
     }
 
     void theRequestIsExactlyAsSpecified() {
@@ -120,9 +118,7 @@ private slots:
         QCOMPARE(send(server_.address()).error, QStringLiteral("Сервер разорвал соединение, не ответив"));
         // Never idle, yet never done: the bound on the whole transfer ends it.
         const QString small = dir_.filePath("small.m4a");
-        QFile file(small);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(100, 'a')) == 100);
-        file.close();
+        QVERIFY(TestSupport::writeFile(small, QByteArray(100, 'a')));
         server_.behaviour = Behaviour::trickle;
         const auto trickled = send(server_.address(), QStringLiteral("k"), QString(), 1, small);
         server_.behaviour = Behaviour::answer;

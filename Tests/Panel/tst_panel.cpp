@@ -15,8 +15,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -83,13 +81,11 @@ private slots:
         section.show();
         auto* box = section.findChild<QCheckBox*>();
         const auto failure = [&] {
-            for (QLabel* l : section.findChildren<QLabel*>()) {
-                if (l->isVisibleTo(&section) &&
-                    l->text().startsWith(QStringLiteral("Не удалось изменить автозапуск: "))) {
-                    return true;
-                }
-            }
-            return false;
+            const QList<QLabel*> labels = section.findChildren<QLabel*>();
+            return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) {
+                return l->isVisibleTo(&section) &&
+                       l->text().startsWith(QStringLiteral("Не удалось изменить автозапуск: "));
+            });
         };
         QVERIFY(!box->isChecked());
         box->click();

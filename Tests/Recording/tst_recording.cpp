@@ -15,12 +15,6 @@
 
 namespace {
 
-void writeText(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-}
-
 const Capture::AudioFormat kStereo{48000, 2, Capture::SampleType::Float32};
 
 Capture::SampleBuffer constant(float value, qint64 frames, Capture::AudioFormat format = kStereo) {
@@ -87,13 +81,13 @@ private slots:
         const QString path = TestSupport::newWorkDirectoryIn(tmp_.path());
         TestSupport::writeCaf(QDir(path).filePath("mic.caf"), 0.5, TestSupport::tone(440, 0.3));
         const QString longTitle = QString(1500, QChar(u'ж'));
-        writeText(QDir(path).filePath("recording.json"),
-                  QJsonDocument(QJsonObject{{"recordedAt", recordedAt},
-                                            {"endedAt", recordedAt},
-                                            {"title", longTitle},
-                                            {"name", "Запись 9999-12-31 23-59.m4a"},
-                                            {"date", recordedAt.left(10)}})
-                      .toJson());
+        TestSupport::writeFile(QDir(path).filePath("recording.json"),
+                               QJsonDocument(QJsonObject{{"recordedAt", recordedAt},
+                                                         {"endedAt", recordedAt},
+                                                         {"title", longTitle},
+                                                         {"name", "Запись 9999-12-31 23-59.m4a"},
+                                                         {"date", recordedAt.left(10)}})
+                                   .toJson());
         const WorkDirectory::Info info = WorkDirectory::open(path)->readInfo();
         QCOMPARE(info.title, longTitle.left(200));
         QCOMPARE(info.isNamed(), isBelieved);
@@ -106,7 +100,8 @@ private slots:
             QVERIFY(std::abs(WorkDirectory::open(path)->audioEnd().secsTo(QDateTime::currentDateTime())) < 60);
         }
         // A file too large to be metadata is not read at all.
-        writeText(QDir(path).filePath("recording.json"), "{\"title\":\"" + QByteArray(70 * 1024, 'x') + "\"}");
+        TestSupport::writeFile(QDir(path).filePath("recording.json"),
+                               "{\"title\":\"" + QByteArray(70 * 1024, 'x') + "\"}");
         QCOMPARE(WorkDirectory::open(path)->readInfo().title, QString());
     }
 
@@ -120,7 +115,7 @@ private slots:
         QVERIFY(QFile::rename(path, moved));
         const QString victim = tmp_.filePath(QStringLiteral("victim"));
         QVERIFY(QDir().mkpath(victim));
-        writeText(QDir(victim).filePath("system.caf"), "keep me");
+        TestSupport::writeFile(QDir(victim).filePath("system.caf"), "keep me");
         QVERIFY(QFile::link(victim, path));
         dir->remove();
         QVERIFY(QFileInfo::exists(QDir(victim).filePath("system.caf")));

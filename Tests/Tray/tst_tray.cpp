@@ -14,8 +14,6 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusVariant>
-#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIconEngine>

@@ -125,6 +125,11 @@ double headerSeconds(const QString& path) {
     return double(info.frames) / info.samplerate;
 }
 
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
 QCoro::Task<> pause(int ms) {
     QTimer timer;
     timer.setSingleShot(true);

@@ -109,16 +109,15 @@ double contrast(const QColor& a, const QColor& b);
 
 // A work directory at `path` as the app makes them (private to the user), made if missing, held.
 std::shared_ptr<WorkDirectory> workDirectory(const QString& path);
-// The same, as a recording to mix or send.
-inline std::shared_ptr<Recording> recording(const QString& path) {
-    return std::make_shared<Recording>(workDirectory(path));
-}
 // A new work directory in `root` with the name pattern of the app's, private, not held.
 QString newWorkDirectoryIn(const QString& root);
 // A recording an earlier run left in `root`: started at `recordedAt` (no metadata when it is
 // invalid), its audio ended half an hour later, with `seconds` of a tone as the computer's sound.
 QString savedRecording(const QString& root, const QDateTime& recordedAt, double seconds = 1.0,
                        const QString& title = {}, bool isRetried = false);
+
+// Writes a file whole, in place of what was there; false when it could not.
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Resumes after `ms` milliseconds of a running event loop.
 QCoro::Task<> pause(int ms);
