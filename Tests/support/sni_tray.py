@@ -1,53 +1,53 @@
-""
-    "A StatusNotifierItem tray on the private session bus, as panels of current desktops are one:
-    sni_tray.py serve LOG[--gnome] the watcher with a host registered;
-logs items and each NewIcon and NewToolTip to
-    LOG.With-- gnome the host reads the first item 's menu as GNOME' s AppIndicator extension does and
-        keeps what it would show in LOG.menu,
-    one label a line and what such a tray does with the item that registered first : sni_tray.py items | icon |
-        tooltip | activate[X Y] | menu |
-        click LABEL(`menu` reads the whole menu afresh, as the hosts that re - read everything on LayoutUpdated do)
-            .""
-             "
-        import os import sys import time
+"""A StatusNotifierItem tray on the private session bus, as panels of current desktops are one:
+  sni_tray.py serve LOG [--gnome]   the watcher with a host registered; logs items and each
+                                    NewIcon and NewToolTip to LOG. With --gnome the host reads the
+                                    first item's menu as GNOME's AppIndicator extension does and
+                                    keeps what it would show in LOG.menu, one label a line
+and what such a tray does with the item that registered first:
+  sni_tray.py items | icon | tooltip | activate [X Y] | menu | click LABEL
+(`menu` reads the whole menu afresh, as the hosts that re-read everything on LayoutUpdated do)."""
+import os
+import sys
+import time
 
-        import dbus import dbus.service
+import dbus
+import dbus.service
 
-        WATCHER = "org.kde.StatusNotifierWatcher" ITEM = "org.kde.StatusNotifierItem" MENU =
-        "com.canonical.dbusmenu"
-#Toolkits read the watcher's properties only where its introspection declares them.
-    INTROSPECTION = ""
-                    "<node>
-                    < interface name =
-                        "org.kde.StatusNotifierWatcher" > <method name = "RegisterStatusNotifierItem">
-                            <arg name = "service" type = "s" direction = "in" /></ method>
-                            <method name = "RegisterStatusNotifierHost">
-                            <arg name = "service" type = "s" direction = "in" /></ method>
-                            <signal name = "StatusNotifierItemRegistered"><arg type = "s" /></ signal>
-                            <signal name = "StatusNotifierItemUnregistered"><arg type = "s" /></ signal>
-                            <signal name = "StatusNotifierHostRegistered" />
-                            <property name = "RegisteredStatusNotifierItems" type = "as" access = "read" />
-                            <property name = "IsStatusNotifierHostRegistered" type = "b" access = "read" />
-                            <property name = "ProtocolVersion" type = "i" access = "read" /></ interface>
-                            <interface name = "org.freedesktop.DBus.Properties"><method name = "Get">
-                            <arg type = "s" direction = "in" /><arg type = "s" direction = "in" />
-                            <arg type = "v" direction = "out" /></ method><method name = "GetAll">
-                            <arg type = "s" direction = "in" /><arg type = "a{sv}" direction = "out" /></ method>
-                            </ interface><interface name = "org.freedesktop.DBus.Introspectable">
-                            <method name = "Introspect"><arg type = "s" direction = "out" /></ method></ interface>
-                            </ node> ""
-                                     "
+WATCHER = "org.kde.StatusNotifierWatcher"
+ITEM = "org.kde.StatusNotifierItem"
+MENU = "com.canonical.dbusmenu"
+# Toolkits read the watcher's properties only where its introspection declares them.
+INTROSPECTION = """<node>
+ <interface name="org.kde.StatusNotifierWatcher">
+  <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+  <signal name="StatusNotifierItemUnregistered"><arg type="s"/></signal>
+  <signal name="StatusNotifierHostRegistered"/>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+ </interface>
+ <interface name="org.freedesktop.DBus.Properties">
+  <method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
+  <method name="GetAll"><arg type="s" direction="in"/><arg type="a{sv}" direction="out"/></method>
+ </interface>
+ <interface name="org.freedesktop.DBus.Introspectable">
+  <method name="Introspect"><arg type="s" direction="out"/></method>
+ </interface>
+</node>"""
 
-                            class CachedMenu
-    : ""
-      "A menu as GNOME's AppIndicator extension holds it: the structure from GetLayout with only
-      'type' and 'children-display',
-        all of a new item's properties once (GetGroupProperties), and after that an
-    item's label, visibility and state only from ItemsPropertiesUpdated. Every call is asynchronous,
-        as the shell's are: the app may be waiting on the watcher meanwhile."""
 
-        def __init__(self, bus, service, path, out)
-    : self.menu = bus.get_object(service, path, introspect = False) self.out = out self.items = {}
+class CachedMenu:
+    """A menu as GNOME's AppIndicator extension holds it: the structure from GetLayout with only
+    'type' and 'children-display', all of a new item's properties once (GetGroupProperties), and
+    after that an item's label, visibility and state only from ItemsPropertiesUpdated. Every call
+    is asynchronous, as the shell's are: the app may be waiting on the watcher meanwhile."""
+
+    def __init__(self, bus, service, path, out):
+        self.menu = bus.get_object(service, path, introspect=False)
+        self.out = out
+        self.items = {}
         self.order = []
         self.menu.connect_to_signal("LayoutUpdated", lambda *_: self.read_layout(), dbus_interface=MENU)
         self.menu.connect_to_signal("ItemsPropertiesUpdated", self.properties_updated, dbus_interface=MENU)

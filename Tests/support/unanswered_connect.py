@@ -13,6 +13,10 @@ for _ in range(3):
     filler = socket.socket()
     filler.setblocking(False)
     try:
-        filler
-.connect(("127.0.0.1", port)) except BlockingIOError
-    : pass fillers.append(filler) time.sleep(0.5) print(port, flush = True) time.sleep(60)
+        filler.connect(("127.0.0.1", port))
+    except BlockingIOError:
+        pass
+    fillers.append(filler)
+time.sleep(0.5)
+print(port, flush=True)
+time.sleep(60)
