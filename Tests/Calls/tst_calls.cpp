@@ -175,7 +175,6 @@ private slots:
         Capture::ClientStream phone = capture(QStringLiteral("baresip"));
         phone.mediaRole = QStringLiteral("phone");
         QCOMPARE(CallDetector::applicationName(sandboxed), QStringLiteral("Telegram"));
-        QCOMPARE(CallDetector::applicationName(capture("teams-for-linux")), QStringLiteral("Microsoft Teams"));
         QVERIFY(CallDetector::isCallClient(phone) && CallDetector::isCallClient(sandboxed));
         QVERIFY(!CallDetector::isCallClient(capture("elements")));
         QCOMPARE(CallDetector::applicationName(capture("chromium", "chromium")), QStringLiteral("Chromium"));

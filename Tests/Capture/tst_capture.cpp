@@ -83,7 +83,7 @@ private slots:
         auto a = play("speakers", tone);
         QVERIFY(played("micsink", voice) && a->waitForFinished(10000));
         // The mix made while recording has come up to the last seconds.
-        const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
+        const std::shared_ptr<Media::LiveExport> live = recorder.capture().recording()->liveExport();
         QTRY_VERIFY_WITH_TIMEOUT(live->position() >= 2 * kRate, 30000);
 
         const std::shared_ptr<Recording> held = QCoro::waitFor(recorder.capture().stop());
@@ -262,7 +262,7 @@ private slots:
         // Offered again, its mix finished from the work done while it was recorded.
         QCoro::waitFor(recorder.findSaved());
         QCOMPARE(recorder.savedCount(), 1);
-        const std::shared_ptr<Media::LiveExport> live = TestSupport::liveExport(recorder);
+        const std::shared_ptr<Media::LiveExport> live = recorder.saved().entries().value(0).held->liveExport();
         QVERIFY(live);
         const qint64 length =
             std::max(system.frames(), TestSupport::decode(QDir(dir).filePath("mic.caf")).frames());

@@ -29,13 +29,6 @@ class MixdownTest : public QObject {
     QString path(const char* name) const { return QDir(dir_->path()).filePath(QString::fromUtf8(name)); }
     std::shared_ptr<Recording> work_;
     TestSupport::Settled<QString> mix() { return TestSupport::settle(mixToSend(work_)); }
-    Media::Composition systemFrom0(qint64 frames) const {
-        Media::Composition composition;
-        composition.addMutableAudioTrack()->insertTimeRange({Media::MediaTime::zero(), {frames, kRate, true}},
-                                                            Media::Asset(path("system.caf")).audioTracks().front(),
-                                                            Media::MediaTime::zero());
-        return composition;
-    }
 
 private slots:
     void init() {
@@ -141,7 +134,10 @@ private slots:
         // decode like a single one: same length, and around the cut no further from the tone.
         constexpr qint64 kSeconds = 48;
         TestSupport::writeCaf(path("system.caf"), double(kSeconds), tone(997, 0.3));
-        const Media::Composition composition = systemFrom0(kSeconds * kRate);
+        Media::Composition composition;
+        composition.addMutableAudioTrack()->insertTimeRange(
+            {Media::MediaTime::zero(), {kSeconds * kRate, kRate, true}},
+            Media::Asset(path("system.caf")).audioTracks().front(), Media::MediaTime::zero());
         auto single = Media::ExportSession::create(composition, Media::ExportSession::Preset::AppleM4A);
         single->options().segments = 1;
         single->exportBlocking(path("single.m4a"));

@@ -22,19 +22,6 @@
 
 namespace TestSupport {
 
-// The live export of the recording being made, else of the last one interrupted.
-inline std::shared_ptr<Media::LiveExport> liveExport(Recorder& recorder) {
-    if (recorder.capture().recording()) {
-        return recorder.capture().recording()->liveExport();
-    }
-    for (const SavedRecordings::Entry& entry : recorder.saved().entries()) {
-        if (entry.held && entry.held->liveExport()) {
-            return entry.held->liveExport();
-        }
-    }
-    return nullptr;
-}
-
 // Every test program sets libcurl up on its main thread, as the app does: set up lazily on a pool
 // thread, OpenSSL leaves that thread's state behind. In the header, so that no program leaves
 // it out (a static library's object file is linked only for the symbols a program uses).
