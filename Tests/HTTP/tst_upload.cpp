@@ -2,7 +2,6 @@
 #include "HttpError.h"
 #include "TestSupport.h"
 #include "UploadRequest.h"
-#include "VelmorError.h"
 
 #include <QTemporaryDir>
 #include <QTest>

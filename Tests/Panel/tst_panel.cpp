@@ -3,7 +3,6 @@
 #include "FakeCapture.h"
 #include "PanelStyle.h"
 #include "PanelView.h"
-#include "PanelWindow.h"
 #include "SettingsSection.h"
 #include "TestSupport.h"
 #include "VelmorApp.h"
