@@ -63,7 +63,6 @@ private slots:
                          QStringLiteral("Ошибка: Запись пустая — ничего не прозвучало. Файл сохранён в ") + dir}));
         QCOMPARE(phases,
                  (QList<Phase>{Phase::starting, Phase::recording, Phase::stopping, Phase::sending, Phase::idle}));
-        QVERIFY(!recorder.isBusy() && !recorder.isRecording());
     }
 
     // A microphone is told silent after 20 s of digital silence at any time, while a noise floor
