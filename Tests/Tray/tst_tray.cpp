@@ -194,6 +194,7 @@ private slots:
             widths.append(pixmap.width);
         }
         QVERIFY(widths.contains(44) && widths.contains(64)); // for a bar at twice the density
+        QCOMPARE(once, widths.size()); // each drawn at its own size, none scaled up from another
     }
 
     // Unrecoloured, the glyph stands out of light and dark bars alike (3:1, as for graphics); a
