@@ -155,8 +155,9 @@ QScreen* PanelWindow::anchorScreen() const {
 }
 
 void PanelWindow::place(const QSize& size) {
-    if (hasTray_ && anchorScreen() && !isPinned_) {
-        move(placement(size, iconGeometry_, pointer_, anchorScreen()->availableGeometry()));
+    QScreen* screen = anchorScreen();
+    if (hasTray_ && screen && !isPinned_) {
+        move(placement(size, iconGeometry_, pointer_, screen->availableGeometry()));
     }
 }
 
@@ -170,8 +171,8 @@ void PanelWindow::resizeEvent(QResizeEvent* event) {
 void PanelWindow::showAnchored(const QRect& iconGeometry) {
     iconGeometry_ = iconGeometry;
     pointer_ = QCursor::pos();
-    if (anchorScreen()) {
-        fitting_->setMaximumContentHeight(anchorScreen()->availableGeometry().height());
+    if (QScreen* screen = anchorScreen()) {
+        fitting_->setMaximumContentHeight(screen->availableGeometry().height());
     }
     adjustSize();
     // Where the compositor places windows itself (Wayland), pinned to the screen's corner nearest

@@ -1,8 +1,7 @@
 // The window the tray icon opens: frameless, next to the icon and kept on screen, or at the
 // pointer when the tray tells no icon position. Taller than the screen (a small one at 200 %), it
-// scrolls. Escape and a second click close it. Where the
-// desktop has no tray it is a small normal window instead, so the app is never invisible: Escape
-// minimizes it, and closing it ends the app.
+// scrolls. Escape and a second click close it. Where the desktop has no tray it is a small normal
+// window instead, so the app is never invisible: Escape minimizes it, and closing it ends the app.
 #pragma once
 
 #include <QRect>
